@@ -1,0 +1,78 @@
+// The worker's side of a capture run.
+#include "capture/capture_run.h"
+
+#include <array>
+#include <thread>
+
+namespace quillon {
+
+CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& storeLock,
+                         CaptureFlags& flags, ICaptureHost& host) {
+    CaptureResult result;
+    const auto cancelled = [&flags] { return flags.m_bCancel.load(); };
+
+    if (flags.m_bTriggerMode.load() != 0) {
+        for (;;) {
+            ++result.triggerPolls;
+            if (link.PollTrigger() == 1) {
+                result.triggered = true;
+                break;
+            }
+            if (flags.m_bStopRequest.load() != 0 || cancelled() || link.Port().IsHungUp()) {
+                break;
+            }
+        }
+        if (flags.m_bStopRequest.load() != 0) {
+            result.stopped = true;
+            link.ArmCapture();
+            flags.m_bStopRequest.store(0);
+        }
+    }
+
+    if (!cancelled() && !link.Port().IsHungUp()) {
+        link.StartDownload();
+    }
+    {
+        std::lock_guard lock(storeLock);
+        store.m_fillLow = 0;
+        store.m_fillHigh = 0;
+    }
+    std::array<std::uint8_t, kPacketSize> packet{};
+    while (store.m_fillLow < SampleStore::kFillEnd) {
+        if (cancelled()) {
+            result.cancelled = true;
+            break;
+        }
+        // A dead port is not asked again for each of the remaining packets.
+        if (link.Port().IsOpen() && link.Port().IsHungUp()) {
+            result.linkLost = true;
+            break;
+        }
+        ++result.packetsRequested;
+        const int count = link.RequestPacket(packet.data());
+        if (count == kPacketSize) {
+            ++result.packetsAccepted;
+        }
+        std::lock_guard lock(storeLock);
+        store.StorePacket(packet.data(), count);
+        store.m_fillLow += SampleStore::kFillStep;
+        store.m_fillHigh += SampleStore::kFillStep;
+    }
+    if (!result.linkLost && link.Port().IsOpen() && link.Port().IsHungUp()) {
+        result.linkLost = true;
+    }
+    result.cancelled = result.cancelled || cancelled();
+
+    if (!result.cancelled) {
+        std::this_thread::sleep_for(kDrawPause);
+        host.Redraw();
+    }
+    if (result.linkLost && !result.cancelled) {
+        host.ReportLinkLost();
+    }
+    link.ArmCapture();
+    host.RunFinished();
+    return result;
+}
+
+} // namespace quillon

@@ -1,6 +1,6 @@
 // The seven commands on a pseudo-terminal whose far end this test plays.
 #include "device/analyzer_link.h"
-#include "far_end.h"
+#include "support/far_end.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A capture run against a scripted analyzer: command order, stop, trigger, hang-up, cancel.
 #include "capture/capture_run.h"
-#include "far_end.h"
+#include "support/far_end.h"
 
 #include <gtest/gtest.h>
 

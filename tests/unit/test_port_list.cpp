@@ -1,6 +1,6 @@
 // The port list: the QUILLON_PORTS variable and the sysfs scan of USB serial ports.
 #include "device/port_list.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 

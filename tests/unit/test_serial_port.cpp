@@ -1,6 +1,6 @@
 // CSerialPort against pseudo-terminals: open/close, exclusivity, reads that never overreach.
 #include "device/serial_port.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A scripted far end on a pseudo-terminal: it answers each command as the test says.
 #pragma once
 
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 #include <atomic>
 #include <functional>

@@ -1,0 +1,438 @@
+// The main window: start-up, the capture run's GUI side, zoom and rate, closing.
+#include "ui/analyzer_dlg.h"
+
+#include "capture/settings_word.h"
+#include "device/port_list.h"
+#include "device/protocol.h"
+#include "display/timebase.h"
+#include "display/waveform.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/dialog_template.h"
+#include "ui/picture_ctrl.h"
+#include "ui/spin_button_ctrl.h"
+#include "ui/strings.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QThread>
+
+#include <cstdio>
+#include <future>
+#include <system_error>
+
+namespace quillon {
+
+namespace {
+constexpr int kMaxComNumber = 99;
+constexpr std::chrono::milliseconds kAfterFindPause = 100ms;
+constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
+constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
+constexpr std::chrono::milliseconds kWorkerPoll = 20ms;
+constexpr const char* kStartReplyDelay = "30";
+constexpr const char* kDefaultGenPeriod = "00000000";
+constexpr const char* kDefaultGenType = "0";
+constexpr const char* kDefaultTrigPattern = "0000000000000000";
+constexpr const char* kDefaultTrigPos = "00";
+} // namespace
+
+CAnalyzerDlg::CAnalyzerDlg(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) {
+    setWindowTitle(QString::fromUtf8(kMainCaption));
+    setFont(DialogFont());
+    // A caption with the window menu and a close box; no minimise, maximise or sizing.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    CreateControls(this, kMainTemplate.data(), kMainTemplate.data() + kMainTemplate.size());
+    // The window's own scroll bars: shown, and nothing handles them.
+    const int clientW = DluToPixelsX(kMainWidthDlu);
+    const int clientH = DluToPixelsY(kMainHeightDlu);
+    auto* vbar = new QScrollBar(Qt::Vertical, this);
+    auto* hbar = new QScrollBar(Qt::Horizontal, this);
+    const int bar = vbar->sizeHint().width();
+    vbar->setGeometry(clientW, 0, bar, clientH);
+    hbar->setGeometry(0, clientH, clientW, bar);
+    for (auto* sb : {vbar, hbar}) {
+        sb->setRange(0, 0);
+        sb->setFocusPolicy(Qt::NoFocus);
+    }
+    setFixedSize(clientW + bar, clientH + bar);
+    BindControls();
+    m_strZoom = QStringLiteral("1us/d");
+    m_strAboutMenu = QString::fromUtf8(kAboutMenuText);
+    m_backImage = QImage(kViewWidth, kViewHeight, QImage::Format_RGB32);
+    m_link.SetCancelFlag(&m_flags.m_bCancel);
+}
+
+CAnalyzerDlg::~CAnalyzerDlg() {
+    // Normally the run has ended before the window goes; this is the last safety net.
+    m_flags.m_bCancel = true;
+    if (m_pActiveBox) {
+        m_pActiveBox->reject();
+    }
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_port.Close();
+}
+
+void CAnalyzerDlg::BindControls() {
+    m_editReply = qobject_cast<QLineEdit*>(GetDlgItem(IDC_REPLY));
+    m_editDelay = qobject_cast<QLineEdit*>(GetDlgItem(IDC_DELAY));
+    m_spinZoom = qobject_cast<CSpinButtonCtrl*>(GetDlgItem(IDC_SPIN_ZOOM));
+    m_editZoomBuddy = qobject_cast<QLineEdit*>(GetDlgItem(IDC_ZOOM_BUDDY));
+    m_checkTriggerMode = qobject_cast<QCheckBox*>(GetDlgItem(IDC_TRIGGER_MODE));
+    m_editGenPeriod = qobject_cast<QLineEdit*>(GetDlgItem(IDC_GEN_PERIOD));
+    m_editGenType = qobject_cast<QLineEdit*>(GetDlgItem(IDC_GEN_TYPE));
+    m_editTrigPattern = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TRIG_PATTERN));
+    m_editTrigPos = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TRIG_POS));
+    m_buttonRun = qobject_cast<QPushButton*>(GetDlgItem(IDC_RUN));
+    m_radio20ns = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_20NS));
+    m_radio200ns = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_200NS));
+    m_radio2us = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_2US));
+    m_radio20us = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_20US));
+    m_picture = qobject_cast<CPictureCtrl*>(GetDlgItem(IDC_PICTURE));
+
+    // The fields take any characters, but no more than the settings word has room for.
+    m_editTrigPos->setMaxLength(kTrigPosMaxLength);
+    m_editTrigPattern->setMaxLength(kTrigPatternMaxLength);
+
+    auto* rates = new QButtonGroup(this);
+    for (auto* radio : {m_radio20ns, m_radio200ns, m_radio2us, m_radio20us}) {
+        rates->addButton(radio);
+    }
+
+    connect(m_editZoomBuddy, &QLineEdit::textChanged, this, &CAnalyzerDlg::OnZoomChange);
+    connect(m_buttonRun, &QPushButton::clicked, this, &CAnalyzerDlg::OnRun);
+    connect(m_checkTriggerMode, &QCheckBox::clicked, this, &CAnalyzerDlg::OnTriggerMode);
+    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_STOP)), &QPushButton::clicked, this,
+            &CAnalyzerDlg::OnStop);
+    connect(m_radio20ns, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20ns);
+    connect(m_radio200ns, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate200ns);
+    connect(m_radio2us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate2us);
+    connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
+}
+
+QWidget* CAnalyzerDlg::GetDlgItem(int id) const { return FindControl(this, id); }
+
+int CAnalyzerDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+bool CAnalyzerDlg::OnInitDialog() {
+    UpdateData(false); // 1006 shows "1us/d"
+    setWindowIcon(m_hIcon);
+    m_editDelay->setText(QString::fromLatin1(kStartReplyDelay));
+    m_spinZoom->SetRange(kZoomMin, kZoomMax);
+    m_spinZoom->SetPos(kZoomStart); // its change notification finds m_bReady 0
+    m_bReady = 1;
+    m_radio20ns->setChecked(true);
+    m_radio200ns->setChecked(false);
+    m_radio2us->setChecked(false);
+    m_radio20us->setChecked(false);
+    StartDevice();
+    m_buttonRun->setFocus();
+    return true;
+}
+
+void CAnalyzerDlg::DoDataExchange(bool bSaveAndValidate) {
+    auto* timebase = qobject_cast<QLineEdit*>(GetDlgItem(IDC_TIMEBASE));
+    if (bSaveAndValidate) {
+        m_strTimebase = timebase->text();
+    } else {
+        timebase->setText(m_strTimebase);
+    }
+}
+
+void CAnalyzerDlg::UpdateData(bool bSaveAndValidate) { DoDataExchange(bSaveAndValidate); }
+
+void CAnalyzerDlg::UpdateWindow() {
+    if (isVisible()) {
+        repaint();
+    }
+}
+
+void CAnalyzerDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout(this);
+        dlgAbout.exec();
+    }
+}
+
+void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_strAboutMenu.isEmpty()) {
+        return;
+    }
+    QMenu menu(this);
+    menu.addSeparator();
+    menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    menu.exec(event->globalPos());
+}
+
+// ---- Closing -------------------------------------------------------------------------
+
+void CAnalyzerDlg::OnClose() { m_port.Close(); }
+
+void CAnalyzerDlg::closeEvent(QCloseEvent* event) {
+    if (IsCapturing()) {
+        // The run ends first; the window closes when its last step has arrived here.
+        m_flags.m_bCancel = true;
+        m_pendingEnd = PendingEnd::Close;
+        if (m_pActiveBox) {
+            m_pActiveBox->reject();
+        }
+        event->ignore();
+        return;
+    }
+    OnClose();
+    QDialog::closeEvent(event);
+}
+
+void CAnalyzerDlg::reject() {
+    if (IsCapturing()) {
+        m_flags.m_bCancel = true;
+        if (m_pendingEnd == PendingEnd::None) {
+            m_pendingEnd = PendingEnd::Cancel;
+        }
+        if (m_pActiveBox) {
+            m_pActiveBox->reject();
+        }
+        return;
+    }
+    QDialog::reject();
+}
+
+// ---- Device start-up -------------------------------------------------------------------
+
+int CAnalyzerDlg::FindPort(int n) {
+    int found = -1;
+    for (const auto& port : ReadPortList()) {
+        if (PortNumberFromName(port.name) == n) {
+            found = n;
+            break;
+        }
+    }
+    m_editReply->setText(QString());
+    int result = 0;
+    if (found != -1 && m_port.Open(found, CSerialPort::kAnalyzerBaud) != 0) {
+        m_editReply->setText(QString::fromLatin1(kFoundPortText));
+        result = 1;
+        UpdateData(false);
+        UpdateWindow();
+    }
+    if (result == 0) {
+        m_editReply->setText(QString::fromLatin1(kNoPortText));
+        UpdateData(false);
+        UpdateWindow();
+    }
+    return result;
+}
+
+void CAnalyzerDlg::StartDevice() {
+    int found = 0;
+    for (int i = 0; i <= kMaxComNumber; ++i) {
+        if (FindPort(i) == 1) {
+            std::this_thread::sleep_for(kAfterFindPause);
+            if (IdentifyDevice() == 1) {
+                found = 1;
+                break;
+            }
+            m_port.Close();
+        }
+    }
+    if (found == 0) {
+        MessageBoxWarning(QString::fromUtf8(kNotFoundText));
+    }
+    std::this_thread::sleep_for(kBeforeResetPause);
+    ResetDevice();
+    std::this_thread::sleep_for(kAfterResetPause);
+    m_editGenPeriod->setText(QString::fromLatin1(kDefaultGenPeriod));
+    m_editGenType->setText(QString::fromLatin1(kDefaultGenType));
+    m_editTrigPattern->setText(QString::fromLatin1(kDefaultTrigPattern));
+    m_editTrigPos->setText(QString::fromLatin1(kDefaultTrigPos));
+    ArmCapture();
+}
+
+std::chrono::milliseconds CAnalyzerDlg::ReplyDelay() {
+    return ReplyDelayFromText(m_editDelay->text().toStdString());
+}
+
+void CAnalyzerDlg::ShowReply(const std::string& text) {
+    m_editReply->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    UpdateData(false);
+    UpdateWindow();
+}
+
+// ---- Messages ----------------------------------------------------------------------------
+
+void CAnalyzerDlg::MessageBoxWarning(const QString& text) {
+    emit MessageShown(text);
+    if (m_bUnattended) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(text.trimmed()));
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setFont(font());
+    m_pActiveBox = &box;
+    box.exec();
+    m_pActiveBox = nullptr;
+}
+
+void CAnalyzerDlg::WarnFromWorker(const QString& text) {
+    if (QThread::currentThread() == thread()) {
+        MessageBoxWarning(text);
+        return;
+    }
+    if (m_flags.m_bCancel) {
+        return;
+    }
+    // The box is the GUI thread's; the worker waits for it, or for the window to close.
+    auto dismissed = std::make_shared<std::promise<void>>();
+    auto future = dismissed->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, text, dismissed] {
+            if (!m_flags.m_bCancel) {
+                MessageBoxWarning(text);
+            }
+            dismissed->set_value();
+        },
+        Qt::QueuedConnection);
+    while (future.wait_for(kWorkerPoll) != std::future_status::ready) {
+        if (m_flags.m_bCancel) {
+            return;
+        }
+    }
+}
+
+void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {
+    WarnFromWorker(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CAnalyzerDlg::ReportLinkLost() { WarnFromWorker(QString::fromUtf8(kLinkLostText)); }
+
+// ---- Capture run ------------------------------------------------------------------------
+
+void CAnalyzerDlg::OnRun() {
+    if (IsCapturing()) {
+        return;
+    }
+    m_buttonRun->setEnabled(false);
+    const std::string word =
+        ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
+                            m_editTrigPattern->text().toStdString(),
+                            m_editGenType->text().toStdString());
+    const auto framed = FrameSettingsWord(word);
+    m_nCaptureRate = m_rate;
+    SendSettings(framed.data());
+    m_flags.m_bCancel = false;
+    try {
+        m_worker = std::thread(&CAnalyzerDlg::CaptureThreadProc, this);
+    } catch (const std::system_error&) {
+        m_buttonRun->setEnabled(true); // no worker: nothing else would enable Run again
+    }
+}
+
+void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) { dlg->RunCapture(); }
+
+void CAnalyzerDlg::RunCapture() {
+    quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+}
+
+void CAnalyzerDlg::RunFinished() {
+    QMetaObject::invokeMethod(this, [this] { OnCaptureThreadDone(); }, Qt::QueuedConnection);
+}
+
+void CAnalyzerDlg::OnCaptureThreadDone() {
+    if (m_worker.joinable()) {
+        m_worker.join(); // its last step was to post this: it is ending now
+    }
+    m_buttonRun->setEnabled(true);
+    emit CaptureFinished();
+    const PendingEnd pending = m_pendingEnd;
+    m_pendingEnd = PendingEnd::None;
+    if (pending == PendingEnd::Close) {
+        close();
+    } else if (pending == PendingEnd::Cancel) {
+        reject();
+    }
+}
+
+void CAnalyzerDlg::OnStop() { m_flags.m_bStopRequest = 1; }
+
+void CAnalyzerDlg::OnTriggerMode() {
+    m_flags.m_bTriggerMode = m_flags.m_bTriggerMode == 0 ? 1 : 0;
+    m_checkTriggerMode->setChecked(m_flags.m_bTriggerMode != 0);
+}
+
+// ---- Display ------------------------------------------------------------------------------
+
+void CAnalyzerDlg::DrawWaveforms() {
+    QImage image;
+    quint64 serial = 0;
+    {
+        std::lock_guard lock(m_storeLock);
+        quillon::DrawWaveforms(m_backImage, m_store, m_strZoom.toStdString(), m_rate);
+        image = m_backImage.copy();
+        serial = ++m_nDrawSerial;
+    }
+    if (QThread::currentThread() == thread()) {
+        m_picture->SetImage(image, serial);
+    } else {
+        QMetaObject::invokeMethod(
+            m_picture, [picture = m_picture, image, serial] { picture->SetImage(image, serial); },
+            Qt::QueuedConnection);
+    }
+}
+
+void CAnalyzerDlg::OnZoomChange() {
+    if (m_bReady == 0) {
+        return;
+    }
+    const int position = m_spinZoom->GetPos();
+    {
+        std::lock_guard lock(m_storeLock);
+        m_strZoom = QString::fromLatin1(ZoomLabelForPosition(position).data(),
+                                        static_cast<qsizetype>(ZoomLabelForPosition(position).size()));
+    }
+    UpdateRateLabel();
+    m_strTimebase = m_strRateLabel;
+    UpdateData(false);
+    DrawWaveforms();
+}
+
+void CAnalyzerDlg::SetRate(int rate) {
+    {
+        std::lock_guard lock(m_storeLock);
+        m_rate = rate;
+    }
+    UpdateRateLabel();
+    m_strTimebase = m_strRateLabel;
+    UpdateData(false);
+}
+
+void CAnalyzerDlg::UpdateRateLabel() {
+    if (const auto label = TimebaseLabelFor(m_strZoom.toStdString(), m_rate)) {
+        m_strRateLabel = QString::fromLatin1(label->data(), static_cast<qsizetype>(label->size()));
+    }
+}
+
+SampleStore CAnalyzerDlg::SnapshotStore() const {
+    std::lock_guard lock(m_storeLock);
+    return m_store;
+}
+
+QImage CAnalyzerDlg::ViewImage() const { return m_picture->Image(); }
+
+} // namespace quillon

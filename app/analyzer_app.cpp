@@ -1,25 +1,88 @@
 // Program start: the application object and its one modal window.
 #include "app/analyzer_app.h"
 
+#include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/strings.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 namespace quillon {
 
+namespace {
+constexpr int kCaptureTimeoutMs = 60'000;
+}
+
 int CAnalyzerApp::Run(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
     // Message boxes are captioned with the program file's name: "quillon".
+    QApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
+    m_options = ParseAppOptions(QApplication::arguments());
+    if (m_options.exitNow) {
+        std::fputs(qPrintable(m_options.output), m_options.exitCode == 0 ? stdout : stderr);
+        return m_options.exitCode;
+    }
+    std::optional<CAnalyzerEmulator> emulator;
+    if (m_options.demo) {
+        emulator.emplace();
+        if (!emulator->Start()) {
+            std::fputs("quillon: could not start the emulated analyzer\n", stderr);
+            return 1;
+        }
+        // The emulated analyzer is found like any other port.
+        ::setenv("QUILLON_PORTS", ("COM1=" + emulator->SlavePath()).c_str(), 1);
+    }
     InitInstance();
-    return 0;
+    return m_nExitCode;
 }
 
 bool CAnalyzerApp::InitInstance() {
+    if (!m_options.screenshot.isEmpty()) {
+        m_nExitCode = RunUnattended();
+        return false;
+    }
     CAnalyzerDlg dlg;
     dlg.DoModal();
     return false;
+}
+
+int CAnalyzerApp::RunUnattended() {
+    CAnalyzerDlg dlg;
+    dlg.SetUnattended(true);
+    dlg.OnInitDialog();
+    dlg.show();
+    QEventLoop loop;
+    bool finished = false;
+    QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    QTimer::singleShot(kCaptureTimeoutMs, &loop, &QEventLoop::quit);
+    dlg.OnRun();
+    if (dlg.IsCapturing()) {
+        loop.exec();
+    }
+    QCoreApplication::processEvents(); // the last picture arrives by a queued call
+    const bool saved = dlg.grab().save(m_options.screenshot, "PNG");
+    dlg.close();
+    if (!finished) {
+        std::fputs("quillon: the capture did not finish\n", stderr);
+        return 1;
+    }
+    if (!saved) {
+        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
+    return 0;
 }
 
 } // namespace quillon

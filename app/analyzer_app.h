@@ -1,6 +1,8 @@
 // CAnalyzerApp: starts the toolkit, runs the main window modally, ends the program.
 #pragma once
 
+#include "app/command_line.h"
+
 namespace quillon {
 
 class CAnalyzerApp {
@@ -9,6 +11,13 @@ public:
     int Run(int argc, char** argv);
     /// Shows the main window modally; always false (no message loop of our own follows).
     bool InitInstance();
+
+private:
+    /// One capture without a user, the window saved as a picture. GUI thread.
+    int RunUnattended();
+
+    AppOptions m_options;
+    int m_nExitCode = 0;
 };
 
 } // namespace quillon

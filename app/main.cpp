@@ -5,4 +5,6 @@ namespace {
 quillon::CAnalyzerApp theApp;
 }
 
-int main(int argc, char** argv) { return theApp.Run(argc, argv); }
+int main(int argc, char** argv) {
+    return theApp.Run(argc, argv);
+}

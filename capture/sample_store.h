@@ -9,8 +9,8 @@ namespace quillon {
 /// Written by the capture worker, read by the drawing; the owner keeps the two apart.
 struct SampleStore {
     static constexpr int kCapacity = 4096;
-    static constexpr int kFillStep = 128;   // samples per packet
-    static constexpr int kFillEnd = 8192;   // fill index after 64 packets
+    static constexpr int kFillStep = 128; // samples per packet
+    static constexpr int kFillEnd = 8192; // fill index after 64 packets
 
     std::array<std::uint8_t, kCapacity> m_sampleLow{};  ///< channels 0..7 of sample i
     std::array<std::uint8_t, kCapacity> m_sampleHigh{}; ///< channels 8..15 of sample i

@@ -11,14 +11,20 @@ constexpr std::size_t kHalf = 8;
 
 std::string_view RateCode(int rate) {
     switch (rate) {
-    case 1: return "00";
-    case 10: return "01";
-    case 100: return "10";
-    default: return "11";
+    case 1:
+        return "00";
+    case 10:
+        return "01";
+    case 100:
+        return "10";
+    default:
+        return "11";
     }
 }
 
-std::string_view LeftPart(std::string_view text) { return text.substr(0, kHalf); }
+std::string_view LeftPart(std::string_view text) {
+    return text.substr(0, kHalf);
+}
 
 std::string_view RightPart(std::string_view text) {
     return text.size() <= kHalf ? text : text.substr(text.size() - kHalf);

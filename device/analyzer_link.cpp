@@ -20,8 +20,8 @@ void CAnalyzerLink::Pause(std::chrono::milliseconds pause) const {
     const auto end = std::chrono::steady_clock::now() + pause;
     for (auto now = std::chrono::steady_clock::now(); now < end && !IsCancelled();
          now = std::chrono::steady_clock::now()) {
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now,
-                                                                                  kPauseSlice));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, kPauseSlice));
     }
 }
 
@@ -40,9 +40,13 @@ int CAnalyzerLink::IdentifyDevice() {
     return IsIdentificationReply(reply.data()) ? 1 : 0;
 }
 
-void CAnalyzerLink::ResetDevice() { SendCommand(kCmdReset, m_host.ReplyDelay()); }
+void CAnalyzerLink::ResetDevice() {
+    SendCommand(kCmdReset, m_host.ReplyDelay());
+}
 
-void CAnalyzerLink::ArmCapture() { SendCommand(kCmdArm, kArmPause); }
+void CAnalyzerLink::ArmCapture() {
+    SendCommand(kCmdArm, kArmPause);
+}
 
 void CAnalyzerLink::SendSettings(const char* word) {
     std::array<char, kSettingsCommandLength> command{};
@@ -60,7 +64,9 @@ int CAnalyzerLink::PollTrigger() {
     return IsTriggerReply(reply.data()) ? 1 : 0;
 }
 
-void CAnalyzerLink::StartDownload() { SendCommand(kCmdDownload, kDownloadPause); }
+void CAnalyzerLink::StartDownload() {
+    SendCommand(kCmdDownload, kDownloadPause);
+}
 
 int CAnalyzerLink::RequestPacket(unsigned char* packet) {
     // Bytes that came after an earlier packet's pause would make this one look long.

@@ -32,8 +32,8 @@ std::tuple<int, long, std::string> SortKey(const std::string& name) {
         digits = std::string_view(name).substr(6);
     }
     long index = -1;
-    if (!digits.empty() && std::all_of(digits.begin(), digits.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!digits.empty() &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         index = std::strtol(std::string(digits).c_str(), nullptr, 10);
     }
     return {family, index, name};

@@ -22,7 +22,8 @@ PortList ParsePortsVariable(std::string_view text);
 
 /// USB serial ports under devRoot whose sysfs node (under sysRoot) sits on USB, named COM1,
 /// COM2, ... in a stable order: ttyACM* before ttyUSB* before others, each by index.
-PortList ScanUsbSerialPorts(const std::string& sysRoot = "/sys", const std::string& devRoot = "/dev");
+PortList ScanUsbSerialPorts(const std::string& sysRoot = "/sys",
+                            const std::string& devRoot = "/dev");
 
 /// QUILLON_PORTS when set (even empty), otherwise the machine's USB serial ports.
 PortList ReadPortList();

@@ -17,7 +17,9 @@ bool BodyFollowsK(const unsigned char* reply, std::string_view body) {
     return std::memcmp(reply + p + 1, body.data(), body.size()) == 0;
 }
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 } // namespace
 
@@ -30,9 +32,13 @@ int LocateK(const unsigned char* reply) {
     return 3;
 }
 
-bool IsIdentificationReply(const unsigned char* reply) { return BodyFollowsK(reply, kIdentBody); }
+bool IsIdentificationReply(const unsigned char* reply) {
+    return BodyFollowsK(reply, kIdentBody);
+}
 
-bool IsTriggerReply(const unsigned char* reply) { return BodyFollowsK(reply, kTriggerBody); }
+bool IsTriggerReply(const unsigned char* reply) {
+    return BodyFollowsK(reply, kTriggerBody);
+}
 
 std::string ReplyText(const unsigned char* reply) {
     const auto* text = reinterpret_cast<const char*>(reply);

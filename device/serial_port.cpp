@@ -18,15 +18,24 @@ namespace {
 
 speed_t SpeedFor(int nBaud) {
     switch (nBaud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
     }
 }
 
@@ -54,7 +63,9 @@ bool ConfigureLine(int fd, int nBaud) {
 
 } // namespace
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::~CSerialPort() {
+    Close();
+}
 
 int CSerialPort::Open(int nPort, int nBaud) {
     if (m_bOpen == 1) {

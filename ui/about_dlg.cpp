@@ -27,8 +27,8 @@ QFont DialogFont() {
     QFont font(QString::fromUtf8(kUiFontFamily), kUiFontPoints);
     QStringList families{QString::fromUtf8(kUiFontFamily)};
     // "MS UI Gothic" does not exist on Linux: fall back to an installed Japanese Gothic.
-    for (const char* fallback : {"IPAGothic", "IPAPGothic", "Noto Sans CJK JP", "VL Gothic",
-                                 "TakaoGothic"}) {
+    for (const char* fallback :
+         {"IPAGothic", "IPAPGothic", "Noto Sans CJK JP", "VL Gothic", "TakaoGothic"}) {
         if (QFontDatabase::hasFamily(QString::fromLatin1(fallback))) {
             families << QString::fromLatin1(fallback);
         }
@@ -66,9 +66,15 @@ void CreateControls(QWidget* parent, const ControlTemplate* begin, const Control
             w = spin;
             break;
         }
-        case ControlKind::Picture: w = new CPictureCtrl(parent); break;
-        case ControlKind::CheckBox: w = new QCheckBox(caption, parent); break;
-        case ControlKind::Radio: w = new QRadioButton(caption, parent); break;
+        case ControlKind::Picture:
+            w = new CPictureCtrl(parent);
+            break;
+        case ControlKind::CheckBox:
+            w = new QCheckBox(caption, parent);
+            break;
+        case ControlKind::Radio:
+            w = new QRadioButton(caption, parent);
+            break;
         case ControlKind::GroupBox:
             w = new QGroupBox(caption, parent);
             groupBox = w;

@@ -121,7 +121,9 @@ void CAnalyzerDlg::BindControls() {
     connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
 }
 
-QWidget* CAnalyzerDlg::GetDlgItem(int id) const { return FindControl(this, id); }
+QWidget* CAnalyzerDlg::GetDlgItem(int id) const {
+    return FindControl(this, id);
+}
 
 int CAnalyzerDlg::DoModal() {
     OnInitDialog();
@@ -153,7 +155,9 @@ void CAnalyzerDlg::DoDataExchange(bool bSaveAndValidate) {
     }
 }
 
-void CAnalyzerDlg::UpdateData(bool bSaveAndValidate) { DoDataExchange(bSaveAndValidate); }
+void CAnalyzerDlg::UpdateData(bool bSaveAndValidate) {
+    DoDataExchange(bSaveAndValidate);
+}
 
 void CAnalyzerDlg::UpdateWindow() {
     if (isVisible()) {
@@ -180,7 +184,9 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 // ---- Closing -------------------------------------------------------------------------
 
-void CAnalyzerDlg::OnClose() { m_port.Close(); }
+void CAnalyzerDlg::OnClose() {
+    m_port.Close();
+}
 
 void CAnalyzerDlg::closeEvent(QCloseEvent* event) {
     if (IsCapturing()) {
@@ -277,8 +283,9 @@ void CAnalyzerDlg::ShowReply(const std::string& text) {
 void CAnalyzerDlg::MessageBoxWarning(const QString& text) {
     emit MessageShown(text);
     if (m_bUnattended) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
-                     qPrintable(text.trimmed()));
+        // The text exactly as the box would show it, for whoever reads the log.
+        std::fprintf(stderr, "%s: warning:\n%s\n", qPrintable(QCoreApplication::applicationName()),
+                     text.toUtf8().constData());
         return;
     }
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
@@ -320,7 +327,9 @@ void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {
     WarnFromWorker(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void CAnalyzerDlg::ReportLinkLost() { WarnFromWorker(QString::fromUtf8(kLinkLostText)); }
+void CAnalyzerDlg::ReportLinkLost() {
+    WarnFromWorker(QString::fromUtf8(kLinkLostText));
+}
 
 // ---- Capture run ------------------------------------------------------------------------
 
@@ -329,10 +338,9 @@ void CAnalyzerDlg::OnRun() {
         return;
     }
     m_buttonRun->setEnabled(false);
-    const std::string word =
-        ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
-                            m_editTrigPattern->text().toStdString(),
-                            m_editGenType->text().toStdString());
+    const std::string word = ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
+                                                 m_editTrigPattern->text().toStdString(),
+                                                 m_editGenType->text().toStdString());
     const auto framed = FrameSettingsWord(word);
     m_nCaptureRate = m_rate;
     SendSettings(framed.data());
@@ -344,14 +352,17 @@ void CAnalyzerDlg::OnRun() {
     }
 }
 
-void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) { dlg->RunCapture(); }
+void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
+    dlg->RunCapture();
+}
 
 void CAnalyzerDlg::RunCapture() {
     quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
 }
 
 void CAnalyzerDlg::RunFinished() {
-    QMetaObject::invokeMethod(this, [this] { OnCaptureThreadDone(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnCaptureThreadDone(); }, Qt::QueuedConnection);
 }
 
 void CAnalyzerDlg::OnCaptureThreadDone() {
@@ -369,7 +380,9 @@ void CAnalyzerDlg::OnCaptureThreadDone() {
     }
 }
 
-void CAnalyzerDlg::OnStop() { m_flags.m_bStopRequest = 1; }
+void CAnalyzerDlg::OnStop() {
+    m_flags.m_bStopRequest = 1;
+}
 
 void CAnalyzerDlg::OnTriggerMode() {
     m_flags.m_bTriggerMode = m_flags.m_bTriggerMode == 0 ? 1 : 0;
@@ -403,8 +416,9 @@ void CAnalyzerDlg::OnZoomChange() {
     const int position = m_spinZoom->GetPos();
     {
         std::lock_guard lock(m_storeLock);
-        m_strZoom = QString::fromLatin1(ZoomLabelForPosition(position).data(),
-                                        static_cast<qsizetype>(ZoomLabelForPosition(position).size()));
+        m_strZoom =
+            QString::fromLatin1(ZoomLabelForPosition(position).data(),
+                                static_cast<qsizetype>(ZoomLabelForPosition(position).size()));
     }
     UpdateRateLabel();
     m_strTimebase = m_strRateLabel;
@@ -433,6 +447,8 @@ SampleStore CAnalyzerDlg::SnapshotStore() const {
     return m_store;
 }
 
-QImage CAnalyzerDlg::ViewImage() const { return m_picture->Image(); }
+QImage CAnalyzerDlg::ViewImage() const {
+    return m_picture->Image();
+}
 
 } // namespace quillon

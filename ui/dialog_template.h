@@ -36,7 +36,17 @@ inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDB_BLANK = 129;
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
 
-enum class ControlKind { PushButton, Edit, UpDown, Picture, CheckBox, Static, Radio, GroupBox, Icon };
+enum class ControlKind {
+    PushButton,
+    Edit,
+    UpDown,
+    Picture,
+    CheckBox,
+    Static,
+    Radio,
+    GroupBox,
+    Icon
+};
 
 /// One control of a template, in dialog units.
 struct ControlTemplate {
@@ -80,8 +90,8 @@ inline constexpr int kMainHeightDlu = 300;
 inline constexpr std::array<ControlTemplate, 4> kAboutTemplate{{
     {IDC_STATIC, ControlKind::Icon, "", 11, 17, 20, 20, true, false, false},
     {IDC_STATIC, ControlKind::Static, "Quillon Version 1.0", 40, 10, 119, 8, true, false, false},
-    {IDC_STATIC, ControlKind::Static, "Copyright (C) 2026 Quillon developers", 40, 25, 119, 8,
-     true, false, false},
+    {IDC_STATIC, ControlKind::Static, "Copyright (C) 2026 Quillon developers", 40, 25, 119, 8, true,
+     false, false},
     {IDOK, ControlKind::PushButton, "OK", 178, 7, 50, 16, true, false, true},
 }};
 inline constexpr int kAboutWidthDlu = 235;
@@ -92,8 +102,12 @@ inline constexpr int kBaseUnitX = 7;  // pixels per 4 horizontal units
 inline constexpr int kBaseUnitY = 12; // pixels per 8 vertical units
 
 /// Dialog units to pixels, rounded to nearest like the platform's MulDiv.
-constexpr int DluToPixelsX(int dlu) { return (dlu * kBaseUnitX * 2 + 4) / 8; }
-constexpr int DluToPixelsY(int dlu) { return (dlu * kBaseUnitY * 2 + 8) / 16; }
+constexpr int DluToPixelsX(int dlu) {
+    return (dlu * kBaseUnitX * 2 + 4) / 8;
+}
+constexpr int DluToPixelsY(int dlu) {
+    return (dlu * kBaseUnitY * 2 + 8) / 16;
+}
 inline QRect DluRect(const ControlTemplate& c) {
     return {DluToPixelsX(c.x), DluToPixelsY(c.y), DluToPixelsX(c.w), DluToPixelsY(c.h)};
 }

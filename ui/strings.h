@@ -6,7 +6,8 @@ namespace quillon {
 inline constexpr const char* kMainCaption = "QuillonLa16 (16ﾋﾞｯﾄのﾛｼﾞｯｸｱﾅﾗｲｻﾞ)";
 inline constexpr const char* kAboutCaption = "バージョン情報 Quillon";
 inline constexpr const char* kAboutMenuText = "バージョン情報 Quillon(&A)..."; // string 101
-inline constexpr const char* kRegistryKey = "アプリケーション ウィザードで生成されたローカル アプリケーション";
+inline constexpr const char* kRegistryKey =
+    "アプリケーション ウィザードで生成されたローカル アプリケーション";
 inline constexpr const char* kAppVersion = "1.0.0.1";
 inline constexpr const char* kUiFontFamily = "MS UI Gothic";
 inline constexpr int kUiFontPoints = 9;
@@ -22,9 +23,8 @@ inline constexpr const char* kNotFoundText =
     "(5)ｱﾌﾟﾘｹｰｼｮﾝを二重起動していないか確認する。 \r\n";
 
 // Told once when the analyzer's line goes dead during a download (cable pulled).
-inline constexpr const char* kLinkLostText =
-    "USBロジアナとの接続が切れました。 \r\n"
-    "ｹｰﾌﾞﾙを確認し、ｱﾌﾟﾘｹｰｼｮﾝを再ｽﾀｰﾄしてください。 \r\n";
+inline constexpr const char* kLinkLostText = "USBロジアナとの接続が切れました。 \r\n"
+                                             "ｹｰﾌﾞﾙを確認し、ｱﾌﾟﾘｹｰｼｮﾝを再ｽﾀｰﾄしてください。 \r\n";
 
 inline constexpr const char* kFoundPortText = "found a port";
 inline constexpr const char* kNoPortText = "no port";

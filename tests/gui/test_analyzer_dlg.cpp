@@ -56,17 +56,23 @@ private slots:
             QVERIFY(qobject_cast<QLineEdit*>(w));
             QCOMPARE(qobject_cast<QLineEdit*>(w)->isReadOnly(), c.readOnly);
             break;
-        case ControlKind::UpDown: QVERIFY(qobject_cast<CSpinButtonCtrl*>(w)); break;
-        case ControlKind::Picture: QVERIFY(qobject_cast<CPictureCtrl*>(w)); break;
+        case ControlKind::UpDown:
+            QVERIFY(qobject_cast<CSpinButtonCtrl*>(w));
+            break;
+        case ControlKind::Picture:
+            QVERIFY(qobject_cast<CPictureCtrl*>(w));
+            break;
         case ControlKind::CheckBox:
             QCOMPARE(qobject_cast<QCheckBox*>(w)->text(), QString::fromUtf8(c.caption));
             break;
         case ControlKind::Radio:
             QCOMPARE(qobject_cast<QRadioButton*>(w)->text(), QString::fromUtf8(c.caption));
             break;
-        default: QFAIL("unexpected kind");
+        default:
+            QFAIL("unexpected kind");
         }
-        const QRect expected = c.kind == ControlKind::Picture ? QRect(23, 23, 600, 320) : DluRect(c);
+        const QRect expected =
+            c.kind == ControlKind::Picture ? QRect(23, 23, 600, 320) : DluRect(c);
         QCOMPARE(w->geometry(), expected);
         QCOMPARE(w->isHidden(), !c.visible);
     }

@@ -59,15 +59,17 @@ TEST_F(FakeSysfs, ListsUsbPortsAcmFirstByIndex) {
     AddTty("ttyACM10", "pci0/usb1/1-3/1-3:1.0");
     AddTty("ttyACM2", "pci0/usb1/1-4/1-4:1.0");
     AddTty("ttyUSB0", "pci0/usb2/2-1/2-1:1.0/ttyUSB0");
-    AddTty("ttyS0", "pnp0/00:05");     // platform UART: never listed
-    AddTty("ttyS4", "pci0/usb9/9-1");  // not even on USB
+    AddTty("ttyS0", "pnp0/00:05");      // platform UART: never listed
+    AddTty("ttyS4", "pci0/usb9/9-1");   // not even on USB
     AddTty("ttyAMA0", "platform/uart"); // not on USB
     AddTty("tty1", "");                 // virtual terminal: no device
     AddTty("ttyGS0", "pci0/usb3/3-1");  // another USB serial driver
     const auto ports = ScanUsbSerialPorts(m_root.string(), "/dev");
     ASSERT_EQ(ports.size(), 5u);
-    const char* expected[][2] = {{"/dev/ttyACM2", "COM1"},  {"/dev/ttyACM10", "COM2"},
-                                 {"/dev/ttyUSB0", "COM3"},  {"/dev/ttyUSB1", "COM4"},
+    const char* expected[][2] = {{"/dev/ttyACM2", "COM1"},
+                                 {"/dev/ttyACM10", "COM2"},
+                                 {"/dev/ttyUSB0", "COM3"},
+                                 {"/dev/ttyUSB1", "COM4"},
                                  {"/dev/ttyGS0", "COM5"}};
     for (std::size_t i = 0; i < ports.size(); ++i) {
         EXPECT_EQ(ports[i].device, expected[i][0]);

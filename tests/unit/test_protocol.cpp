@@ -36,21 +36,19 @@ TEST_P(ReplyJudging, JudgesIdentificationAndTrigger) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyJudging,
-    ::testing::Values(ReplyCase{"KPNQUILLNV01\r", true, false},
-                      ReplyCase{"xKPNQUILLNV01\r", true, false},
-                      ReplyCase{"xyKPNQUILLNV01\r", true, false},
-                      // Three bytes without K: position 3 is taken unexamined.
-                      ReplyCase{"abcKPNQUILLNV01\r", true, false},
-                      ReplyCase{"abcZPNQUILLNV01\r", true, false},
-                      ReplyCase{"abcdeKPNQUILLNV01\r", false, false},
-                      // The first K counts; the next byte must then be P.
-                      ReplyCase{"KKPNQUILLNV01\r", false, false},
-                      ReplyCase{"KPNQUILLN", false, false}, ReplyCase{"", false, false},
-                      ReplyCase{"KPNQUILLNV01\rjunk", true, false},
-                      ReplyCase{"KPNOTHERDV99\r", false, false},
-                      ReplyCase{"KTRY\r", false, true}, ReplyCase{"KTRY", false, false},
-                      ReplyCase{"KTRY\rKPN", false, true}, ReplyCase{"\x01KTRY\r", false, true},
-                      ReplyCase{"KNTR\r", false, false}, ReplyCase{"ktry\r", false, false}));
+    ::testing::Values(
+        ReplyCase{"KPNQUILLNV01\r", true, false}, ReplyCase{"xKPNQUILLNV01\r", true, false},
+        ReplyCase{"xyKPNQUILLNV01\r", true, false},
+        // Three bytes without K: position 3 is taken unexamined.
+        ReplyCase{"abcKPNQUILLNV01\r", true, false}, ReplyCase{"abcZPNQUILLNV01\r", true, false},
+        ReplyCase{"abcdeKPNQUILLNV01\r", false, false},
+        // The first K counts; the next byte must then be P.
+        ReplyCase{"KKPNQUILLNV01\r", false, false}, ReplyCase{"KPNQUILLN", false, false},
+        ReplyCase{"", false, false}, ReplyCase{"KPNQUILLNV01\rjunk", true, false},
+        ReplyCase{"KPNOTHERDV99\r", false, false}, ReplyCase{"KTRY\r", false, true},
+        ReplyCase{"KTRY", false, false}, ReplyCase{"KTRY\rKPN", false, true},
+        ReplyCase{"\x01KTRY\r", false, true}, ReplyCase{"KNTR\r", false, false},
+        ReplyCase{"ktry\r", false, false}));
 
 TEST(ReplyText, StopsAtTheFirstZero) {
     EXPECT_EQ(ReplyText(Reply("KPNQUILLN").data()), "KPNQUILLN");
@@ -94,9 +92,9 @@ TEST_P(PortNames, RemovesEveryComThenConverts) {
 
 INSTANTIATE_TEST_SUITE_P(Names, PortNames,
                          ::testing::Values(PortNameCase{"COM3", 3}, PortNameCase{"COM12", 12},
-                                           PortNameCase{"COM1COM2", 12},
-                                           PortNameCase{"com3", 0}, PortNameCase{"COMX", 0},
-                                           PortNameCase{"USB", 0}, PortNameCase{"COM120", 120},
+                                           PortNameCase{"COM1COM2", 12}, PortNameCase{"com3", 0},
+                                           PortNameCase{"COMX", 0}, PortNameCase{"USB", 0},
+                                           PortNameCase{"COM120", 120},
                                            PortNameCase{"CCOMOM4", 0}));
 
 TEST(PacketWarning, NamesTheCount) {

@@ -25,8 +25,8 @@ protected:
 
     void SendAndWait(const std::string& bytes) {
         m_pty.Send(bytes);
-        ASSERT_TRUE(WaitFor([&] { return m_port.InQueue() == static_cast<int>(bytes.size()); },
-                            1000ms));
+        ASSERT_TRUE(
+            WaitFor([&] { return m_port.InQueue() == static_cast<int>(bytes.size()); }, 1000ms));
     }
 };
 

@@ -31,9 +31,15 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{1000, "11", "0000000000000000", "0", "000111100000000000000000"},
         WordCase{7, "00", "0000000000000000", "0", "000110000000000000000000"},
         // Sixteen characters: bits 15..8 at places 7..14, gentype at 15, bits 7..0 after.
-        WordCase{1, "10", "1111000010101010", "G", "00000101111000" "0G" "10101010"},
+        WordCase{1, "10", "1111000010101010", "G",
+                 "00000101111000"
+                 "0G"
+                 "10101010"},
         // Short pattern: both halves are the whole text.
-        WordCase{1, "00", "101", "0", "0000000101" "0" "101"},
+        WordCase{1, "00", "101", "0",
+                 "0000000101"
+                 "0"
+                 "101"},
         // 8 to 15 characters: the halves overlap.
         WordCase{1, "00", "ABCDEFGHIJ", "0", "0000000ABCDEFGH0CDEFGHIJ"},
         // Longer than 16: the middle is lost.

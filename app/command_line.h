@@ -1,0 +1,20 @@
+// The program's command line: none at all for the usual window, or a few extras.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quillon {
+
+struct AppOptions {
+    bool demo = false;    ///< start an emulated analyzer in-process and use it
+    QString screenshot;   ///< unattended: one capture, save the window as PNG, exit
+    bool exitNow = false; ///< --help or --version was answered, or the arguments were wrong
+    int exitCode = 0;
+    QString output; ///< what to print when exitNow
+};
+
+/// Reads the arguments (argv[0] included). No arguments: the window as it has always been.
+AppOptions ParseAppOptions(const QStringList& arguments);
+
+} // namespace quillon

@@ -1,0 +1,54 @@
+// Options of the analyzer emulator: which fault it plays, delays, logging, and its command line.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+/// One misbehaviour of the analyzer at a time, for tests of the program's error paths.
+enum class EmulatorFault {
+    None,        ///< a healthy analyzer
+    Silent,      ///< never sends a byte
+    Foreign,     ///< another device: identifies as kForeignIdentReply, answers nothing else
+    Delay,       ///< every reply (text or packet) leaves `delay` after its command
+    LateByte,    ///< the last byte of packet faultPacket leaves `delay` after the rest
+    ShortPacket, ///< packet faultPacket has only shortPacketBytes bytes
+    LongPacket,  ///< packet faultPacket has 257 bytes (one extra at the end)
+    Garbage,     ///< garbageBytes noise bytes before every text reply and before packet faultPacket
+    HangUp,      ///< the line goes dead once the program has taken packet faultPacket
+};
+
+inline constexpr std::string_view kForeignIdentReply = "KPNOTHERDV99\r";
+
+struct EmulatorOptions {
+    EmulatorFault fault = EmulatorFault::None;
+    int faultPacket = 0;                 ///< 0..63, counted from each DLD
+    std::chrono::milliseconds delay{60}; ///< for Delay and LateByte
+    int shortPacketBytes = 255;          ///< 0..255, for ShortPacket
+    int garbageBytes = 2;                ///< 1.., for Garbage
+    std::optional<char> genType;         ///< forces the signal set, whatever SD says
+    std::string logPath;                 ///< one line per received command; empty: none
+    std::string linkPath;                ///< symbolic link to the slave; empty: none
+};
+
+/// "none", "silent", "foreign", "delay", "late-byte", "short-packet", "long-packet",
+/// "garbage", "hang-up".
+std::string_view FaultName(EmulatorFault fault);
+std::optional<EmulatorFault> FaultFromName(std::string_view name);
+
+/// The outcome of reading quillon-emu's arguments (without the program name).
+struct EmulatorCommandLine {
+    EmulatorOptions options;
+    bool help = false;
+    std::string error; ///< empty when the arguments were understood
+};
+
+EmulatorCommandLine ParseEmulatorCommandLine(const std::vector<std::string>& args);
+/// The --help text.
+std::string EmulatorUsage();
+
+} // namespace quillon

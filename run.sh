@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Quillon and starts it on the emulated analyzer.
+# Without a display it captures once headless and prints the path of a screenshot.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release
+
+bin=build/release
+work=$(mktemp -d /tmp/quillon-run.XXXXXX)
+link="$work/analyzer"
+"$bin/emulator/quillon-emu" --link "$link" >"$work/emulator.out" 2>&1 &
+emu=$!
+trap 'kill $emu 2>/dev/null; wait $emu 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+[ -e "$link" ] || { echo "the emulator did not start" >&2; cat "$work/emulator.out" >&2; exit 1; }
+
+# The emulated analyzer is the only port the program searches.
+export QUILLON_PORTS="COM3=$link"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "Quillon is running on the emulated analyzer at $(readlink "$link"): press Run." >&2
+    "$bin/app/quillon"
+else
+    shot="${QUILLON_SCREENSHOT:-$PWD/quillon-screenshot.png}"
+    echo "No display: one capture headless, then a screenshot." >&2
+    QT_QPA_PLATFORM=offscreen "$bin/app/quillon" --screenshot "$shot"
+fi

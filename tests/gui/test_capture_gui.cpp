@@ -1,0 +1,291 @@
+// The window's capture run against the emulated analyzer: Run, trigger, Stop, zoom and
+// rate, the packet warning, and closing in the middle of a run.
+#include "display/timebase.h"
+#include "emulator/analyzer_emulator.h"
+#include "message_box_closer.h"
+#include "support/far_end.h"
+#include "ui/analyzer_dlg.h"
+#include "ui/dialog_template.h"
+#include "ui/spin_button_ctrl.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <optional>
+
+using namespace quillon;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRunTimeoutMs = 15000;
+
+int CountCommand(const std::vector<CAnalyzerEmulator::LoggedCommand>& log, const std::string& c) {
+    return static_cast<int>(
+        std::count_if(log.begin(), log.end(), [&](const auto& l) { return l.text == c; }));
+}
+
+int CountColour(const QImage& image, QRgb colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            n += image.pixel(x, y) == colour ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+QString TimebaseText(CAnalyzerDlg& dlg) {
+    return qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEBASE))->text();
+}
+
+// A scripted analyzer that never triggers and answers every packet request.
+std::string NeverTriggers(const std::string& c) {
+    if (c == "REQPN\r") {
+        return "KPNQUILLNV01\r";
+    }
+    if (c == "REQTR\r") {
+        return "KNTR\r";
+    }
+    if (c == "REQPK\r") {
+        return std::string(256, '\x0f');
+    }
+    return {};
+}
+
+} // namespace
+
+class TestCaptureGui : public QObject {
+    Q_OBJECT
+
+    std::optional<CAnalyzerEmulator> m_emulator;
+    std::optional<test::MessageBoxCloser> m_closer;
+
+    void StartEmulator(EmulatorOptions options = {}) {
+        m_emulator.emplace(options);
+        QVERIFY(m_emulator->Start());
+        ::setenv("QUILLON_PORTS", ("COM3=" + m_emulator->SlavePath()).c_str(), 1);
+    }
+    static void Open(CAnalyzerDlg& dlg) {
+        dlg.OnInitDialog();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    }
+    static bool RunOnce(CAnalyzerDlg& dlg) {
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        return finished.wait(kRunTimeoutMs);
+    }
+
+private slots:
+    void init() { m_closer.emplace(); }
+    void cleanup() {
+        m_closer.reset();
+        m_emulator.reset();
+        ::setenv("QUILLON_PORTS", "", 1);
+    }
+
+    void plainRunStoresAndDrawsTheCapture() {
+        StartEmulator();
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        QVERIFY(dlg.m_port.IsOpen());
+        QCOMPARE(dlg.m_port.DevicePath(), m_emulator->SlavePath());
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QVERIFY(!dlg.m_buttonRun->isEnabled());
+        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton); // disabled: no second run
+        QVERIFY(finished.wait(kRunTimeoutMs));
+        QVERIFY(dlg.m_buttonRun->isEnabled());
+        QVERIFY(m_closer->m_texts.isEmpty());
+
+        const auto log = m_emulator->Commands();
+        QCOMPARE(CountCommand(log, "SD" + std::string(24, '0') + "\r"), 1);
+        QCOMPARE(CountCommand(log, "REQPK\r"), 64);
+        QCOMPARE(log.back().text, std::string("CAP\r"));
+        const auto capture = m_emulator->LastCapture();
+        QVERIFY(capture.has_value());
+        const SampleStore store = dlg.SnapshotStore();
+        for (int i = 0; i < SampleStore::kSamplesPerCapture; ++i) {
+            QCOMPARE(store.GetSample(i), capture->samples[static_cast<std::size_t>(i)]);
+        }
+        QCOMPARE(store.m_fillLow, 8192);
+        // The view shows traces in their colours over the grid.
+        const QImage view = dlg.ViewImage();
+        QVERIFY(CountColour(view, qRgb(200, 0, 255)) > 300);
+        QVERIFY(CountColour(view, qRgb(0, 0, 255)) > 300);
+        // Covered and uncovered: the picture stays.
+        dlg.hide();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QCOMPARE(dlg.ViewImage(), view);
+        QCOMPARE(dlg.grab().toImage().copy(23, 23, 600, 320).convertToFormat(QImage::Format_RGB32),
+                 view.convertToFormat(QImage::Format_RGB32));
+    }
+
+    void zoomAndRateFollowTheTables() {
+        StartEmulator();
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        QVERIFY(RunOnce(dlg));
+        const QImage afterRun = dlg.ViewImage();
+        const std::pair<QRadioButton*, int> rates[] = {{dlg.m_radio20ns, 1},
+                                                       {dlg.m_radio200ns, 10},
+                                                       {dlg.m_radio2us, 100},
+                                                       {dlg.m_radio20us, 1000}};
+        // Walk the spin from 5 down to 0 and up to 7, each at every rate.
+        for (int position : {4, 3, 2, 1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 7}) {
+            const int before = dlg.m_spinZoom->GetPos();
+            QTest::mouseClick(position < before || (position == 0 && before == 0)
+                                  ? dlg.m_spinZoom->LeftArrow()
+                                  : dlg.m_spinZoom->RightArrow(),
+                              Qt::LeftButton);
+            QCOMPARE(dlg.m_spinZoom->GetPos(), position);
+            const std::string zoom(ZoomLabelForPosition(position));
+            QCOMPARE(dlg.m_strZoom.toStdString(), zoom);
+            for (const auto& [radio, rate] : rates) {
+                const QImage beforeRate = dlg.ViewImage();
+                QTest::mouseClick(radio, Qt::LeftButton);
+                QCOMPARE(dlg.m_rate, rate);
+                QCOMPARE(TimebaseText(dlg).toStdString(),
+                         std::string(*TimebaseLabelFor(zoom, rate)));
+                QCOMPARE(dlg.ViewImage(), beforeRate); // a rate change alone does not redraw
+            }
+            QTest::mouseClick(dlg.m_radio20ns, Qt::LeftButton);
+        }
+        QVERIFY(dlg.ViewImage() != afterRun); // zoom changes redrew the view
+        // Back at 1us/d and rate 1 the picture is the run's picture again.
+        for (int i = 0; i < 2; ++i) {
+            QTest::mouseClick(dlg.m_spinZoom->LeftArrow(), Qt::LeftButton);
+        }
+        QCOMPARE(dlg.m_strZoom, QStringLiteral("1us/d"));
+        QCOMPARE(dlg.ViewImage(), afterRun);
+        // "20us" at "1us/d": 1ms/d, as the table says.
+        QTest::mouseClick(dlg.m_radio20us, Qt::LeftButton);
+        QCOMPARE(TimebaseText(dlg), QStringLiteral("1ms/d"));
+    }
+
+    void triggerRunPollsUntilTriggered() {
+        StartEmulator();
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
+        QCOMPARE(dlg.m_flags.m_bTriggerMode.load(), 1);
+        QVERIFY(dlg.m_checkTriggerMode->isChecked());
+        // Channel 0 high, the rest don't care: the analyzer triggers soon after arming.
+        dlg.m_editTrigPattern->setText(QStringLiteral("xxxxxxxxxxxxxxx1"));
+        QVERIFY(RunOnce(dlg));
+        const auto log = m_emulator->Commands();
+        const auto dld =
+            std::find_if(log.begin(), log.end(), [](const auto& l) { return l.text == "DLD\r"; });
+        QVERIFY(dld != log.end());
+        QVERIFY(std::count_if(log.begin(), dld,
+                              [](const auto& l) { return l.text == "REQTR\r"; }) >= 1);
+        QCOMPARE((dld - 1)->text, std::string("REQTR\r"));
+        // Trigger mode toggles back off on the next click, mark and flag together.
+        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
+        QCOMPARE(dlg.m_flags.m_bTriggerMode.load(), 0);
+        QVERIFY(!dlg.m_checkTriggerMode->isChecked());
+    }
+
+    void stopDuringTriggerWaitArmsAndStillDownloads() {
+        test::PtyPair pty;
+        test::FarEnd analyzer(pty, NeverTriggers);
+        ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        const auto polls = [&analyzer] {
+            const auto log = analyzer.Commands();
+            return std::count(log.begin(), log.end(), "REQTR\r");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(polls() >= 3, 5000);
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_STOP)), Qt::LeftButton);
+        QVERIFY(finished.wait(kRunTimeoutMs));
+        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 0);
+        const auto log = analyzer.Commands();
+        const auto dld = std::find(log.begin(), log.end(), "DLD\r");
+        QVERIFY(dld != log.end());
+        QCOMPARE(*(dld - 1), std::string("CAP\r"));
+        QCOMPARE(std::count(dld, log.end(), "REQPK\r"), 64);
+        QCOMPARE(log.back(), std::string("CAP\r"));
+    }
+
+    void noAnalyzerWarns64TimesAndStaysUsable() {
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        QCOMPARE(m_closer->m_texts.size(), 1); // not found
+        QVERIFY(RunOnce(dlg));
+        QCOMPARE(m_closer->m_texts.size(), 65);
+        QCOMPARE(m_closer->m_texts.last(), QStringLiteral("Packet is not 256. it's 0 .  \r\n"));
+        QCOMPARE(m_closer->m_captions.last(), QCoreApplication::applicationName());
+        QVERIFY(dlg.m_buttonRun->isEnabled());
+        QTest::mouseClick(dlg.m_spinZoom->RightArrow(), Qt::LeftButton);
+        QCOMPARE(TimebaseText(dlg), QStringLiteral("2us/d"));
+    }
+
+    void closingDuringARunNeitherHangsNorCrashes_data() {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("useEsc");
+        for (const char* phase : {"trigger-wait", "download", "warning-box"}) {
+            QTest::newRow((QByteArray(phase) + "-close").constData()) << phase << false;
+            QTest::newRow((QByteArray(phase) + "-esc").constData()) << phase << true;
+        }
+    }
+    void closingDuringARunNeitherHangsNorCrashes() {
+        QFETCH(QString, phase);
+        QFETCH(bool, useEsc);
+        test::PtyPair pty;
+        const bool warn = phase == QLatin1String("warning-box");
+        test::FarEnd analyzer(pty, [warn](const std::string& c) {
+            return warn && c == "REQPK\r" ? std::string(100, 'x') : NeverTriggers(c);
+        });
+        ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
+        auto dlg = std::make_unique<CAnalyzerDlg>();
+        Open(*dlg);
+        QSignalSpy ended(dlg.get(), &QDialog::finished);
+        if (phase == QLatin1String("trigger-wait")) {
+            QTest::mouseClick(dlg->m_checkTriggerMode, Qt::LeftButton);
+        }
+        m_closer->m_bEnabled = !warn; // leave the packet warning open
+        // The warning box runs a modal loop of its own: act from a timer, as a user would.
+        bool acted = false;
+        bool wasCapturing = false;
+        QTimer actor;
+        connect(&actor, &QTimer::timeout, this, [&] {
+            if (acted || (warn && QApplication::activeModalWidget() == nullptr)) {
+                return;
+            }
+            acted = true;
+            wasCapturing = dlg->IsCapturing();
+            if (useEsc) {
+                QTest::keyClick(dlg.get(), Qt::Key_Escape);
+            } else {
+                dlg->close();
+            }
+        });
+        QTest::mouseClick(dlg->m_buttonRun, Qt::LeftButton);
+        actor.start(warn ? 10 : 300);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+        QVERIFY(acted && wasCapturing);
+        QVERIFY(!dlg->IsCapturing());
+        QVERIFY(!dlg->isVisible());
+        if (!useEsc) {
+            QVERIFY(!dlg->m_port.IsOpen());
+        }
+        QTest::qWait(50);
+        QVERIFY(QApplication::activeModalWidget() == nullptr); // no further warning boxes
+        dlg.reset();
+        m_closer->m_bEnabled = true;
+    }
+};
+
+QTEST_MAIN(TestCaptureGui)
+#include "test_capture_gui.moc"

@@ -1,0 +1,12 @@
+# The analyzer emulator's tests; included from tests/unit/CMakeLists.txt.
+add_executable(test_emulator
+    ${CMAKE_CURRENT_LIST_DIR}/test_emulator.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_emulator_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_emulator_signals.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_emulator_options.cpp)
+target_link_libraries(test_emulator PRIVATE quillon_emulator GTest::gtest_main quillon_warnings)
+# The command-line tests run the real program.
+add_dependencies(test_emulator quillon-emu)
+target_compile_definitions(test_emulator PRIVATE
+    QUILLON_EMU_PROGRAM="$<TARGET_FILE:quillon-emu>")
+gtest_discover_tests(test_emulator PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")

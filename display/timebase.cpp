@@ -8,8 +8,8 @@
 namespace quillon {
 namespace {
 
-constexpr std::array<std::string_view, 8> kZoomLabels = {
-    "20ns/d", "50ns/d", "100ns/d", "200ns/d", "500ns/d", "1us/d", "2us/d", "5us/d"};
+constexpr std::array<std::string_view, 8> kZoomLabels = {"20ns/d",  "50ns/d", "100ns/d", "200ns/d",
+                                                         "500ns/d", "1us/d",  "2us/d",   "5us/d"};
 static_assert(kZoomLabels.size() == kZoomMax - kZoomMin + 1);
 constexpr std::string_view kZoomLabelOutside = "10us/d";
 

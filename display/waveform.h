@@ -18,7 +18,9 @@ inline constexpr int kViewHeight = 320;
 class CWaveSurface {
 public:
     enum class PenStyle { Solid, Dot };
-    explicit CWaveSurface(QImage& image) : m_image(image) {}
+    /// Draws into image, which must not be copied, resized or reassigned while the surface
+    /// lives (the surface keeps its pixel pointer). Any thread that owns the image.
+    explicit CWaveSurface(QImage& image);
 
     void SetPen(QColor colour, PenStyle style = PenStyle::Solid);
     void FillRect(int left, int top, int right, int bottom, QColor colour);
@@ -31,6 +33,11 @@ private:
     PenStyle m_style = PenStyle::Solid;
     int m_x = 0;
     int m_y = 0;
+    // Looked up once: a redraw makes some 15000 short lines.
+    QRgb* m_pPixels = nullptr; ///< null unless the format is 32-bit (RGB32, ARGB32, premultiplied)
+    qsizetype m_nStride = 0;   ///< in pixels
+    int m_nWidth = 0;
+    int m_nHeight = 0;
 };
 
 /// Background, dotted grid (12 x 16) and frame.

@@ -70,11 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
                     GeometryCase{"500ns/d", 300, 1}, GeometryCase{"1us/d", 600, 1},
                     GeometryCase{"2us/d", 1200, 2}, GeometryCase{"5us/d", 3000, 5}));
 // Whole-text, case-sensitive match: near misses fall to the full 600-sample screen.
-INSTANTIATE_TEST_SUITE_P(
-    OtherLabels, ZoomGeometryTest,
-    testing::Values(GeometryCase{"10us/d", 600, 1}, GeometryCase{"", 600, 1},
-                    GeometryCase{"5US/D", 600, 1}, GeometryCase{"2us/d ", 600, 1},
-                    GeometryCase{"20ns", 600, 1}, GeometryCase{"20ns/dd", 600, 1}));
+INSTANTIATE_TEST_SUITE_P(OtherLabels, ZoomGeometryTest,
+                         testing::Values(GeometryCase{"10us/d", 600, 1}, GeometryCase{"", 600, 1},
+                                         GeometryCase{"5US/D", 600, 1},
+                                         GeometryCase{"2us/d ", 600, 1},
+                                         GeometryCase{"20ns", 600, 1},
+                                         GeometryCase{"20ns/dd", 600, 1}));
 
 TEST(ZoomGeometry, EveryStepDividesItsScreenIntoSixHundredColumns) {
     for (int position = kZoomMin; position <= kZoomMax + 1; ++position) {
@@ -116,12 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TimebaseCase{"50ns/d", 100, "5us/d"}, TimebaseCase{"50ns/d", 1000, "50us/d"},
                     TimebaseCase{"100ns/d", 1, "100ns/d"}, TimebaseCase{"100ns/d", 10, "1us/d"},
                     TimebaseCase{"100ns/d", 100, "10us/d"},
-                    TimebaseCase{"100ns/d", 1000, "100us/d"},
-                    TimebaseCase{"200ns/d", 1, "200ns/d"}, TimebaseCase{"200ns/d", 10, "2us/d"},
-                    TimebaseCase{"200ns/d", 100, "20us/d"},
-                    TimebaseCase{"200ns/d", 1000, "200us/d"},
-                    TimebaseCase{"500ns/d", 1, "500ns/d"}, TimebaseCase{"500ns/d", 10, "5us/d"},
-                    TimebaseCase{"500ns/d", 100, "50us/d"},
+                    TimebaseCase{"100ns/d", 1000, "100us/d"}, TimebaseCase{"200ns/d", 1, "200ns/d"},
+                    TimebaseCase{"200ns/d", 10, "2us/d"}, TimebaseCase{"200ns/d", 100, "20us/d"},
+                    TimebaseCase{"200ns/d", 1000, "200us/d"}, TimebaseCase{"500ns/d", 1, "500ns/d"},
+                    TimebaseCase{"500ns/d", 10, "5us/d"}, TimebaseCase{"500ns/d", 100, "50us/d"},
                     TimebaseCase{"500ns/d", 1000, "500us/d"}, TimebaseCase{"1us/d", 1, "1us/d"},
                     TimebaseCase{"1us/d", 10, "10us/d"}, TimebaseCase{"1us/d", 100, "100us/d"},
                     TimebaseCase{"1us/d", 1000, "1ms/d"}, TimebaseCase{"2us/d", 1, "2us/d"},
@@ -132,12 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TimebaseCase{"10us/d", 10, "100us/d"}, TimebaseCase{"10us/d", 100, "1ms/d"},
                     TimebaseCase{"10us/d", 1000, "10ms/d"}));
 // The fourth column takes every rate that is not 1, 10 or 100.
-INSTANTIATE_TEST_SUITE_P(
-    FourthColumnRates, TimebaseLabelTest,
-    testing::Values(TimebaseCase{"1us/d", 0, "1ms/d"}, TimebaseCase{"1us/d", -1, "1ms/d"},
-                    TimebaseCase{"1us/d", 2, "1ms/d"}, TimebaseCase{"1us/d", 11, "1ms/d"},
-                    TimebaseCase{"1us/d", 10000, "1ms/d"},
-                    TimebaseCase{"20ns/d", INT_MAX, "20us/d"}));
+INSTANTIATE_TEST_SUITE_P(FourthColumnRates, TimebaseLabelTest,
+                         testing::Values(TimebaseCase{"1us/d", 0, "1ms/d"},
+                                         TimebaseCase{"1us/d", -1, "1ms/d"},
+                                         TimebaseCase{"1us/d", 2, "1ms/d"},
+                                         TimebaseCase{"1us/d", 11, "1ms/d"},
+                                         TimebaseCase{"1us/d", 10000, "1ms/d"},
+                                         TimebaseCase{"20ns/d", INT_MAX, "20us/d"}));
 
 class UnknownZoomLabelTest : public testing::TestWithParam<std::string_view> {};
 
@@ -187,17 +187,17 @@ TEST_P(ToBitStringTest, GivesSixteenBitsHighestFirst) {
     EXPECT_EQ(text, GetParam().bits);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ToBitStringTest,
-    testing::Values(BitStringCase{0, "0000000000000000"}, BitStringCase{1, "0000000000000001"},
-                    BitStringCase{0x1234, "0001001000110100"},
-                    BitStringCase{0x8000, "1000000000000000"},
-                    BitStringCase{65535, "1111111111111111"},
-                    BitStringCase{-1, "1111111111111111"},
-                    BitStringCase{-32768, "1000000000000000"},
-                    BitStringCase{-2, "1111111111111110"},
-                    // Only the low 16 bits count.
-                    BitStringCase{0x10001, "0000000000000001"}));
+INSTANTIATE_TEST_SUITE_P(Values, ToBitStringTest,
+                         testing::Values(BitStringCase{0, "0000000000000000"},
+                                         BitStringCase{1, "0000000000000001"},
+                                         BitStringCase{0x1234, "0001001000110100"},
+                                         BitStringCase{0x8000, "1000000000000000"},
+                                         BitStringCase{65535, "1111111111111111"},
+                                         BitStringCase{-1, "1111111111111111"},
+                                         BitStringCase{-32768, "1000000000000000"},
+                                         BitStringCase{-2, "1111111111111110"},
+                                         // Only the low 16 bits count.
+                                         BitStringCase{0x10001, "0000000000000001"}));
 
 } // namespace
 } // namespace quillon

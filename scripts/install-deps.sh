@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config dpkg-dev file
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-ipafont-gothic

@@ -1,7 +1,8 @@
-// The main window: start-up, the capture run's GUI side, zoom and rate, closing.
+// The main window: start-up, the capture run's GUI side, zoom and rate, export, closing.
 #include "ui/analyzer_dlg.h"
 
 #include "capture/settings_word.h"
+#include "device/discovery.h"
 #include "device/port_list.h"
 #include "device/protocol.h"
 #include "display/timebase.h"
@@ -12,18 +13,25 @@
 #include "ui/picture_ctrl.h"
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
+#include "ui/thread_handoff.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QThread>
 
 #include <cstdio>
@@ -43,6 +51,30 @@ constexpr const char* kDefaultGenPeriod = "00000000";
 constexpr const char* kDefaultGenType = "0";
 constexpr const char* kDefaultTrigPattern = "0000000000000000";
 constexpr const char* kDefaultTrigPos = "00";
+
+// Export: menu items, the file dialog and its messages.
+constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
+constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
+constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
+constexpr const char* kSaveCaption = "名前を付けて保存";
+constexpr const char* kVcdFilter = "VCDファイル (*.vcd)";
+constexpr const char* kCsvFilter = "CSVファイル (*.csv)";
+constexpr const char* kPngFilter = "PNG画像 (*.png)";
+constexpr const char* kNoCaptureText = "保存するデータがありません。 \r\n"
+                                       "先にRunでデータを取り込んでください。 \r\n";
+constexpr const char* kCapturingText = "データを取り込み中です。 \r\n"
+                                       "取り込みが終わってから保存してください。 \r\n";
+constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .png のファイルです。 \r\n";
+constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
+
+struct SaveChoice {
+    ExportFormat format;
+    const char* filter;
+    const char* suffix;
+};
+constexpr SaveChoice kSaveChoices[] = {{ExportFormat::Vcd, kVcdFilter, "vcd"},
+                                       {ExportFormat::Csv, kCsvFilter, "csv"},
+                                       {ExportFormat::Png, kPngFilter, "png"}};
 } // namespace
 
 CAnalyzerDlg::CAnalyzerDlg(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) {
@@ -119,6 +151,9 @@ void CAnalyzerDlg::BindControls() {
     connect(m_radio200ns, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate200ns);
     connect(m_radio2us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate2us);
     connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
+
+    auto* save = new QShortcut(QKeySequence::Save, this);
+    connect(save, &QShortcut::activated, this, [this] { OnSaveAs(); });
 }
 
 QWidget* CAnalyzerDlg::GetDlgItem(int id) const {
@@ -173,12 +208,18 @@ void CAnalyzerDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/) {
 }
 
 void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
-    if (m_strAboutMenu.isEmpty()) {
-        return;
-    }
     QMenu menu(this);
+    if (!m_strAboutMenu.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    }
     menu.addSeparator();
-    menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    menu.addAction(QString::fromUtf8(kSaveVcdMenuText), this,
+                   [this] { OnSaveAs(ExportFormat::Vcd); });
+    menu.addAction(QString::fromUtf8(kSaveCsvMenuText), this,
+                   [this] { OnSaveAs(ExportFormat::Csv); });
+    menu.addAction(QString::fromUtf8(kSavePngMenuText), this,
+                   [this] { OnSaveAs(ExportFormat::Png); });
     menu.exec(event->globalPos());
 }
 
@@ -220,13 +261,7 @@ void CAnalyzerDlg::reject() {
 // ---- Device start-up -------------------------------------------------------------------
 
 int CAnalyzerDlg::FindPort(int n) {
-    int found = -1;
-    for (const auto& port : ReadPortList()) {
-        if (PortNumberFromName(port.name) == n) {
-            found = n;
-            break;
-        }
-    }
+    const int found = ListedPortNumber(ReadPortList(), n);
     m_editReply->setText(QString());
     int result = 0;
     if (found != -1 && m_port.Open(found, CSerialPort::kAnalyzerBaud) != 0) {
@@ -307,20 +342,47 @@ void CAnalyzerDlg::WarnFromWorker(const QString& text) {
     // The box is the GUI thread's; the worker waits for it, or for the window to close.
     auto dismissed = std::make_shared<std::promise<void>>();
     auto future = dismissed->get_future();
-    QMetaObject::invokeMethod(
-        this,
-        [this, text, dismissed] {
-            if (!m_flags.m_bCancel) {
-                MessageBoxWarning(text);
-            }
-            dismissed->set_value();
-        },
-        Qt::QueuedConnection);
+    PostToGui([this, text, dismissed] {
+        if (!m_flags.m_bCancel) {
+            MessageBoxWarning(text);
+        }
+        dismissed->set_value();
+    });
     while (future.wait_for(kWorkerPoll) != std::future_status::ready) {
         if (m_flags.m_bCancel) {
             return;
         }
     }
+}
+
+namespace {
+// A piece of the worker's work for the GUI thread. Qt owns the event once posted and deletes
+// it unrun when the window has gone; what it captured is then released.
+class CWorkerEvent : public QEvent {
+public:
+    static QEvent::Type EventType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    explicit CWorkerEvent(std::function<void()> work)
+        : QEvent(EventType()), m_work(std::move(work)) {}
+    std::function<void()> m_work;
+};
+} // namespace
+
+void CAnalyzerDlg::PostToGui(std::function<void()> work) {
+    auto* event = new CWorkerEvent(std::move(work));
+    QUILLON_HANDOFF_SENT(event);
+    QCoreApplication::postEvent(this, event); // Qt takes ownership
+}
+
+bool CAnalyzerDlg::event(QEvent* event) {
+    QUILLON_HANDOFF_RECEIVED(event); // before even its type is read; no-op for other events
+    if (event->type() == CWorkerEvent::EventType()) {
+        static_cast<CWorkerEvent*>(event)->m_work();
+        return true;
+    }
+    return QDialog::event(event);
 }
 
 void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {
@@ -357,12 +419,15 @@ void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
 }
 
 void CAnalyzerDlg::RunCapture() {
-    quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+    // The store changes within the run; what the run leaves is a capture once a packet came.
+    const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+    if (result.packetsAccepted > 0) {
+        m_bHaveCapture = true;
+    }
 }
 
 void CAnalyzerDlg::RunFinished() {
-    QMetaObject::invokeMethod(
-        this, [this] { OnCaptureThreadDone(); }, Qt::QueuedConnection);
+    PostToGui([this] { OnCaptureThreadDone(); });
 }
 
 void CAnalyzerDlg::OnCaptureThreadDone() {
@@ -403,9 +468,7 @@ void CAnalyzerDlg::DrawWaveforms() {
     if (QThread::currentThread() == thread()) {
         m_picture->SetImage(image, serial);
     } else {
-        QMetaObject::invokeMethod(
-            m_picture, [picture = m_picture, image, serial] { picture->SetImage(image, serial); },
-            Qt::QueuedConnection);
+        PostToGui([this, image, serial] { m_picture->SetImage(image, serial); });
     }
 }
 
@@ -449,6 +512,95 @@ SampleStore CAnalyzerDlg::SnapshotStore() const {
 
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
+}
+
+// ---- Export -------------------------------------------------------------------------------
+
+void CAnalyzerDlg::OnSaveAs(ExportFormat preferred) {
+    if (IsCapturing()) {
+        MessageBoxWarning(QString::fromUtf8(kCapturingText));
+        return;
+    }
+    if (!HasCapture()) {
+        MessageBoxWarning(QString::fromUtf8(kNoCaptureText));
+        return;
+    }
+    QStringList filters;
+    const SaveChoice* chosen = &kSaveChoices[0];
+    for (const auto& choice : kSaveChoices) {
+        filters << QString::fromUtf8(choice.filter);
+        if (choice.format == preferred) {
+            chosen = &choice;
+        }
+    }
+    const QString dir = m_strSaveDir.isEmpty() ? QDir::homePath() : m_strSaveDir;
+    const QString name =
+        QStringLiteral("quillon-%1.%2")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                 QString::fromLatin1(chosen->suffix));
+    QFileDialog dialog(this, QString::fromUtf8(kSaveCaption), QDir(dir).filePath(name));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(QString::fromUtf8(chosen->filter));
+    dialog.setDefaultSuffix(QString::fromLatin1(chosen->suffix));
+    // A name typed without an extension takes the one of the filter shown.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        for (const auto& choice : kSaveChoices) {
+            if (filter == QString::fromUtf8(choice.filter)) {
+                dialog.setDefaultSuffix(QString::fromLatin1(choice.suffix));
+            }
+        }
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    QString path = dialog.selectedFiles().constFirst();
+    if (!FormatForPath(path.toStdString())) {
+        path += QLatin1Char('.') + dialog.defaultSuffix();
+    }
+    SaveCapture(path);
+}
+
+bool CAnalyzerDlg::SaveCapture(const QString& path) {
+    if (IsCapturing()) {
+        MessageBoxWarning(QString::fromUtf8(kCapturingText));
+        return false;
+    }
+    if (!HasCapture()) {
+        MessageBoxWarning(QString::fromUtf8(kNoCaptureText));
+        return false;
+    }
+    const auto format = FormatForPath(path.toStdString());
+    if (!format) {
+        MessageBoxWarning(QString::fromUtf8(kUnknownTypeText));
+        return false;
+    }
+    std::string bytes;
+    if (*format == ExportFormat::Png) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (ViewImage().save(&buffer, "PNG")) {
+            bytes.assign(png.constData(), static_cast<std::size_t>(png.size()));
+        }
+    } else {
+        const CaptureData data = CaptureFromStore(SnapshotStore(), CaptureRate());
+        bytes = *format == ExportFormat::Vcd
+                    ? ToVcd(data, QDateTime::currentDateTime()
+                                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                      .toStdString())
+                    : ToCsv(data);
+    }
+    std::string reason = "cannot encode the picture";
+    if (bytes.empty() || !WriteWholeFile(QFile::encodeName(path).toStdString(), bytes, reason)) {
+        MessageBoxWarning(QString::fromUtf8(kWriteFailedText) + QDir::toNativeSeparators(path) +
+                          QStringLiteral(" \r\n(") + QString::fromLocal8Bit(reason.c_str()) +
+                          QStringLiteral(")"));
+        return false;
+    }
+    m_strSaveDir = QFileInfo(path).absolutePath();
+    return true;
 }
 
 } // namespace quillon

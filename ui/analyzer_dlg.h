@@ -2,6 +2,7 @@
 #pragma once
 
 #include "capture/capture_run.h"
+#include "capture/export.h"
 #include "capture/sample_store.h"
 #include "device/analyzer_link.h"
 #include "device/serial_port.h"
@@ -12,6 +13,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -78,6 +81,17 @@ public:
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
     /// The picture the waveform area shows.
     QImage ViewImage() const;
+    // Export.
+    /// Asks for a file (VCD, CSV or PNG; preferred is the filter offered first) and saves
+    /// the last capture there. GUI thread; Ctrl+S and the context menu call it.
+    void OnSaveAs(ExportFormat preferred = ExportFormat::Vcd);
+    /// Saves the last capture (VCD, CSV) or the view (PNG) to path, the format following
+    /// its extension. Tells the user in a box when there is nothing to save yet or the file
+    /// cannot be written; true when written. GUI thread.
+    bool SaveCapture(const QString& path);
+    /// True once a run has downloaded at least one whole packet. Any thread.
+    [[nodiscard]] bool HasCapture() const { return m_bHaveCapture.load(); }
+
     /// Messages go to standard error and are not shown (unattended runs).
     void SetUnattended(bool bUnattended) { m_bUnattended = bUnattended; }
 
@@ -89,6 +103,7 @@ signals:
     void MessageShown(const QString& text);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -106,6 +121,8 @@ private:
     void BindControls();
     void SetRate(int rate);
     void WarnFromWorker(const QString& text);
+    /// Any thread: runs work on the GUI thread, or never if the window goes first.
+    void PostToGui(std::function<void()> work);
     void OnCaptureThreadDone();
     void UpdateWindow();
     static void CaptureThreadProc(CAnalyzerDlg* dlg);
@@ -149,6 +166,8 @@ private:
     enum class PendingEnd { None, Close, Cancel };
     PendingEnd m_pendingEnd = PendingEnd::None;
     bool m_bUnattended = false;
+    std::atomic<bool> m_bHaveCapture{false};
+    QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
 };
 
 } // namespace quillon

@@ -1,0 +1,50 @@
+// Exporting a capture: the samples with their rate, as a VCD or CSV text, and writing files.
+#pragma once
+
+#include "capture/sample_store.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+/// The analyzer takes one sample every kSampleUnitNs * rate multiplier.
+inline constexpr std::int64_t kSampleUnitNs = 20;
+inline constexpr int kExportChannels = 16;
+
+/// One capture as plain samples; bit n of a sample is channel Dn.
+struct CaptureData {
+    std::vector<std::uint16_t> samples;
+    int rate = 1; ///< rate multiplier: 1, 10, 100 or 1000 (20 ns, 200 ns, 2 us, 20 us)
+};
+
+/// The samples a complete download writes into the store (0..kSamplesPerCapture - 1), with
+/// the rate multiplier the capture was taken at. Pure; any thread.
+CaptureData CaptureFromStore(const SampleStore& store, int rate);
+
+/// Time of sample index in nanoseconds: index * 20 ns * rate.
+std::int64_t SampleTimeNs(const CaptureData& data, std::int64_t index);
+
+/// Value change dump, 1 ns time scale, one wire per channel named D0..D15: all values at #0,
+/// then only changes, then a last time stamp at the end of the last sample. date, when not
+/// empty, goes into a $date section. Pure; any thread.
+std::string ToVcd(const CaptureData& data, std::string_view date = {});
+
+/// Comma-separated values: a header row "time_ns,D0,...,D15", then one row per sample with
+/// its time in nanoseconds and the 16 levels as 0/1. Lines end in "\n". Pure; any thread.
+std::string ToCsv(const CaptureData& data);
+
+enum class ExportFormat { Vcd, Csv, Png };
+
+/// The format a file name asks for by its extension (.vcd, .csv, .png, any case); nullopt
+/// for anything else.
+std::optional<ExportFormat> FormatForPath(std::string_view path);
+
+/// Writes bytes to path, replacing what was there. On failure returns false and sets error
+/// to the system's reason (e.g. "Permission denied"). Any thread.
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error);
+
+} // namespace quillon

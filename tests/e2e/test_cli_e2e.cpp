@@ -1,0 +1,439 @@
+// quillon-cli and the window's export against emulated analyzers, the files read back by
+// sigrok-cli as a viewer would read them.
+#include "capture/export.h"
+#include "display/timebase.h"
+#include "display/waveform.h"
+#include "e2e/program_runner.h"
+#include "emulator/analyzer_emulator.h"
+#include "support/pty_pair.h"
+#include "ui/analyzer_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QImage>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace quillon;
+using test::RunProgram;
+namespace fs = std::filesystem;
+
+constexpr const char* kUartText = "Hello from Quillon!\r\n";
+
+class TempDir {
+public:
+    TempDir() {
+        m_path = fs::temp_directory_path() /
+                 ("quillon-cli-e2e-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_path);
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    [[nodiscard]] std::string File(const std::string& name) const {
+        return (m_path / name).string();
+    }
+
+private:
+    fs::path m_path;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Which(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const fs::path candidate = fs::path(dir) / program;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> Texts(const std::vector<CAnalyzerEmulator::LoggedCommand>& commands) {
+    std::vector<std::string> texts;
+    for (const auto& c : commands) {
+        texts.push_back(c.text);
+    }
+    return texts;
+}
+
+/// The samples the program keeps of the emulator's last download.
+std::vector<std::uint16_t> KeptSamples(const CAnalyzerEmulator& emulator) {
+    const auto capture = emulator.LastCapture();
+    if (!capture) {
+        return {};
+    }
+    return {capture->samples.begin(), capture->samples.begin() + SampleStore::kSamplesPerCapture};
+}
+
+/// sigrok-cli's UART decoder run over a VCD file: the decoded characters.
+std::string DecodeUart(const std::string& vcd, const std::string& channel, int baud) {
+    const std::string sigrok = Which("sigrok-cli");
+    EXPECT_FALSE(sigrok.empty()) << "sigrok-cli is not installed (scripts/install-deps.sh)";
+    const auto result =
+        RunProgram(sigrok,
+                   {"-i", vcd, "-P",
+                    "uart:rx=" + channel + ":baudrate=" + std::to_string(baud) + ":format=ascii",
+                    "-A", "uart=rx-data"},
+                   {});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::string text;
+    const std::string prefix = "uart-1: ";
+    for (const auto& line : Lines(result.out)) {
+        if (line.rfind(prefix, 0) == 0 && line.size() == prefix.size() + 1) {
+            text += line.back();
+        }
+    }
+    return text;
+}
+
+/// sigrok-cli's reading of a VCD file, one row per analyzer sample, as 16-bit values.
+std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
+    const auto result = RunProgram(
+        Which("sigrok-cli"),
+        {"-i", vcd, "-I", "vcd:downsample=" + std::to_string(20 * rate), "-O", "csv"}, {});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::vector<std::uint16_t> samples;
+    for (const auto& line : Lines(result.out)) {
+        if (line.empty() || line[0] == ';' || line[0] < '0' || line[0] > '1') {
+            continue; // comments, the sample rate and the column types
+        }
+        std::uint16_t value = 0;
+        int bit = 0;
+        for (char c : line) {
+            if (c == '0' || c == '1') {
+                value = static_cast<std::uint16_t>(value | ((c - '0') << bit));
+                ++bit;
+            }
+        }
+        samples.push_back(value);
+    }
+    return samples;
+}
+
+std::vector<std::uint16_t> CsvSamples(const std::string& csv, int rate) {
+    std::vector<std::uint16_t> samples;
+    const auto lines = Lines(csv);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::istringstream row(lines[i]);
+        std::string cell;
+        std::getline(row, cell, ',');
+        EXPECT_EQ(cell, std::to_string((i - 1) * 20 * static_cast<std::size_t>(rate)));
+        std::uint16_t value = 0;
+        for (int bit = 0; std::getline(row, cell, ','); ++bit) {
+            value = static_cast<std::uint16_t>(value | ((cell == "1" ? 1 : 0) << bit));
+        }
+        samples.push_back(value);
+    }
+    return samples;
+}
+
+class CliE2E : public ::testing::Test {
+protected:
+    CAnalyzerEmulator m_analyzer;
+    TempDir m_dir;
+
+    void SetUp() override { ASSERT_TRUE(m_analyzer.Start()); }
+
+    /// Runs quillon-cli with QUILLON_PORTS set to ports, by default the analyzer as COM3.
+    test::ProgramResult Cli(const std::vector<std::string>& args,
+                            const std::optional<std::string>& ports = std::nullopt) const {
+        return RunProgram(QUILLON_CLI, args,
+                          {"QUILLON_PORTS=" + ports.value_or("COM3=" + m_analyzer.SlavePath())});
+    }
+};
+
+TEST_F(CliE2E, ListShowsTheNamedPorts) {
+    const auto result = Cli({"list"}, "COM3=" + m_analyzer.SlavePath() + "; COM12=/dev/pts/999");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "COM3\t" + m_analyzer.SlavePath() + "\nCOM12\t/dev/pts/999\n");
+    EXPECT_TRUE(m_analyzer.Commands().empty()); // listing opens nothing
+
+    const auto none = Cli({"list"}, "");
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no serial ports"), std::string::npos) << none.err;
+}
+
+TEST_F(CliE2E, VcdCaptureDecodesToTheUartText) {
+    const std::string vcd = m_dir.File("x.vcd");
+    const auto result = Cli({"capture", "-o", vcd});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("analyzer found on COM3"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
+
+    // The window's commands, in the window's order.
+    std::vector<std::string> expected = {"REQPN\r", "RST\r", "CAP\r",
+                                         "SD" + std::string(24, '0') + "\r", "DLD\r"};
+    expected.insert(expected.end(), 64, "REQPK\r");
+    expected.push_back("CAP\r");
+    EXPECT_EQ(Texts(m_analyzer.Commands()), expected);
+
+    // The 921600-baud UART on D8 is some 54 samples per bit at 20 ns.
+    const std::string text = DecodeUart(vcd, "D8", 921600);
+    ASSERT_GE(text.size(), 5u) << text;
+    EXPECT_EQ(text, std::string(kUartText).substr(0, text.size()));
+    // Every channel of every sample reads back as the analyzer sent it.
+    const auto kept = KeptSamples(m_analyzer);
+    ASSERT_EQ(kept.size(), 4032u);
+    EXPECT_EQ(SigrokSamples(vcd, 1), kept);
+}
+
+TEST_F(CliE2E, SlowerRateCsvHoldsTheSamplesWithTheirTimes) {
+    const std::string csv = m_dir.File("x.csv");
+    const auto result = Cli({"capture", "--rate", "200ns", "-o", csv});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto commands = Texts(m_analyzer.Commands());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "SD00001" + std::string(19, '0') + "\r"),
+              commands.end());
+    const std::string text = Slurp(csv);
+    EXPECT_EQ(Lines(text).front(), "time_ns,D0,D1,D2,D3,D4,D5,D6,D7,D8,D9,D10,D11,D12,D13,D14,D15");
+    EXPECT_EQ(CsvSamples(text, 10), KeptSamples(m_analyzer));
+}
+
+TEST_F(CliE2E, VcdAtTheSlowestRateDecodesItsUart) {
+    const std::string vcd = m_dir.File("slow.vcd");
+    const auto result = Cli({"capture", "--rate=20us", "-o", vcd});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // D11 at 1200 baud is the UART this rate resolves; time stamps count 20 us per sample.
+    const std::string text = DecodeUart(vcd, "D11", 1200);
+    ASSERT_GE(text.size(), 5u) << text;
+    EXPECT_EQ(text, std::string(kUartText).substr(0, text.size()));
+    EXPECT_NE(Slurp(vcd).find("\n#80640000\n"), std::string::npos);
+}
+
+TEST_F(CliE2E, PngIsTheViewOfTheCapture) {
+    const std::string png = m_dir.File("x.png");
+    const auto result = Cli({"capture", "--rate", "2us", "--zoom", "5us/d", "-o", png});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const QImage image(QString::fromStdString(png));
+    ASSERT_FALSE(image.isNull());
+    // Drawn from the same samples as the window draws them.
+    SampleStore store;
+    const auto kept = KeptSamples(m_analyzer);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        store.m_sampleLow[i] = static_cast<std::uint8_t>(kept[i] & 0xFF);
+        store.m_sampleHigh[i] = static_cast<std::uint8_t>(kept[i] >> 8);
+    }
+    QImage expected(kViewWidth, kViewHeight, QImage::Format_RGB32);
+    DrawWaveforms(expected, store, "5us/d", 100);
+    EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), expected);
+}
+
+TEST_F(CliE2E, TriggerPatternPutsTheEdgeAtTheTriggerPosition) {
+    const std::string csv = m_dir.File("t.csv");
+    // D7 (the SPI chip select) low; position 01 puts the trigger at sample 1008.
+    const auto result =
+        Cli({"capture", "--trigger", "xxxxxxxx0XXXXXXX", "--trigpos", "01", "-o", csv});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto commands = Texts(m_analyzer.Commands());
+    EXPECT_NE(std::find(commands.begin(), commands.end(),
+                        "SD00000"
+                        "01"
+                        "xxxxxxxx"
+                        "0"
+                        "0xxxxxxx\r"),
+              commands.end());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REQTR\r"), commands.end());
+    const auto samples = CsvSamples(Slurp(csv), 1);
+    ASSERT_EQ(samples, KeptSamples(m_analyzer));
+    EXPECT_EQ(samples[1008] & 0x80, 0);
+    EXPECT_EQ(samples[1007] & 0x80, 0x80);
+}
+
+TEST_F(CliE2E, TriggerThatNeverComesTimesOut) {
+    const std::string vcd = m_dir.File("never.vcd");
+    const auto result =
+        Cli({"capture", "--trigger", "1111111111111111", "--timeout", "1", "-o", vcd});
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    EXPECT_NE(result.err.find("no trigger within 1 s"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(vcd));
+    // The program may end before the emulator's thread has read its last command.
+    std::vector<std::string> commands;
+    for (int i = 0; i < 100; ++i) {
+        commands = Texts(m_analyzer.Commands());
+        if (!commands.empty() && commands.back() == "CAP\r") {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "REQPK\r"), 0);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "DLD\r"), 0);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "CAP\r"); // left armed
+}
+
+TEST_F(CliE2E, NoAnalyzer) {
+    const std::string vcd = m_dir.File("x.vcd");
+    const auto none = Cli({"capture", "-o", vcd}, "");
+    EXPECT_EQ(none.exitCode, 1) << none.err;
+    EXPECT_NE(none.err.find("no analyzer found"), std::string::npos) << none.err;
+
+    EmulatorOptions foreignOptions;
+    foreignOptions.fault = EmulatorFault::Foreign;
+    CAnalyzerEmulator foreign(foreignOptions);
+    ASSERT_TRUE(foreign.Start());
+    const auto wrong = Cli({"capture", "-o", vcd}, "COM1=" + foreign.SlavePath());
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("KPNOTHERDV99\\r"), std::string::npos) << wrong.err;
+
+    const auto named = Cli({"capture", "--port", "COM9", "-o", vcd});
+    EXPECT_EQ(named.exitCode, 1);
+    EXPECT_NE(named.err.find("no port named COM9"), std::string::npos) << named.err;
+    const auto path = Cli({"capture", "--port", foreign.SlavePath(), "-o", vcd});
+    EXPECT_EQ(path.exitCode, 1);
+    EXPECT_FALSE(fs::exists(vcd));
+    EXPECT_TRUE(m_analyzer.Commands().empty()); // never listed, never asked
+}
+
+TEST_F(CliE2E, NamedPortIsUsedWithoutSearching) {
+    CAnalyzerEmulator spare;
+    ASSERT_TRUE(spare.Start());
+    const std::string csv = m_dir.File("x.csv");
+    const auto byName = Cli({"capture", "--port", "COM5", "-o", csv},
+                            "COM3=" + m_analyzer.SlavePath() + ";COM5=" + spare.SlavePath());
+    ASSERT_EQ(byName.exitCode, 0) << byName.err;
+    EXPECT_TRUE(m_analyzer.Commands().empty());
+    EXPECT_EQ(CsvSamples(Slurp(csv), 1), KeptSamples(spare));
+
+    const auto byPath = Cli({"capture", "--port", m_analyzer.SlavePath(), "-o", csv}, "");
+    ASSERT_EQ(byPath.exitCode, 0) << byPath.err;
+    EXPECT_EQ(CsvSamples(Slurp(csv), 1), KeptSamples(m_analyzer));
+}
+
+TEST_F(CliE2E, BadArgumentsTouchNothing) {
+    const std::string out = m_dir.File("x.vcd");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"list", "extra"},
+        {"capture"},
+        {"capture", "-o"},
+        {"capture", "-o", m_dir.File("x.txt")},
+        {"capture", "-o", m_dir.File("noextension")},
+        {"capture", "--rate", "5ns", "-o", out},
+        {"capture", "--trigger", "101", "-o", out},
+        {"capture", "--trigger", "10101010101010102", "-o", out},
+        {"capture", "--trigpos", "2", "-o", out},
+        {"capture", "--trigpos", "012", "-o", out},
+        {"capture", "--timeout", "soon", "-o", out},
+        {"capture", "--timeout", "-1", "-o", out},
+        {"capture", "--zoom", "3us/d", "-o", out},
+        {"capture", "--bogus", "-o", out},
+        {"capture", "stray", "-o", out},
+    };
+    for (const auto& args : cases) {
+        std::string joined;
+        for (const auto& a : args) {
+            joined += a + " ";
+        }
+        const auto result = Cli(args);
+        EXPECT_EQ(result.exitCode, 2) << joined;
+        EXPECT_FALSE(result.err.empty()) << joined;
+    }
+    EXPECT_TRUE(m_analyzer.Commands().empty());
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(CliE2E, UnwritableOutputFailsBeforeTheCapture) {
+    const auto result = Cli({"capture", "-o", m_dir.File("missing/x.vcd")});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_NE(result.err.find("No such file or directory"), std::string::npos) << result.err;
+    fs::create_directories(m_dir.File("taken.csv"));
+    const auto taken = Cli({"capture", "-o", m_dir.File("taken.csv")});
+    EXPECT_EQ(taken.exitCode, 4);
+    EXPECT_TRUE(m_analyzer.Commands().empty());
+}
+
+TEST_F(CliE2E, LinkLostOrShortPacketWritesNothing) {
+    const std::string vcd = m_dir.File("x.vcd");
+    EmulatorOptions hangUp;
+    hangUp.fault = EmulatorFault::HangUp;
+    hangUp.faultPacket = 10;
+    CAnalyzerEmulator dying(hangUp);
+    ASSERT_TRUE(dying.Start());
+    const auto lost = Cli({"capture", "-o", vcd}, "COM2=" + dying.SlavePath());
+    EXPECT_EQ(lost.exitCode, 5) << lost.err;
+    EXPECT_FALSE(fs::exists(vcd));
+
+    EmulatorOptions shortPacket;
+    shortPacket.fault = EmulatorFault::ShortPacket;
+    shortPacket.faultPacket = 3;
+    CAnalyzerEmulator cut(shortPacket);
+    ASSERT_TRUE(cut.Start());
+    const auto incomplete = Cli({"capture", "-o", vcd}, "COM2=" + cut.SlavePath());
+    EXPECT_EQ(incomplete.exitCode, 5) << incomplete.err;
+    EXPECT_NE(incomplete.err.find("warning: Packet is not 256. it's 255"), std::string::npos)
+        << incomplete.err;
+    EXPECT_NE(incomplete.err.find("63 of 64"), std::string::npos) << incomplete.err;
+    EXPECT_FALSE(fs::exists(vcd));
+}
+
+TEST(CliE2EHelp, HelpNamesTheExitCodesAndVersionIsTheProgramsVersion) {
+    const auto help = RunProgram(QUILLON_CLI, {"--help"}, {});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* text : {"list", "capture", "--trigger", "--timeout", "QUILLON_PORTS",
+                             "3  the trigger did not come", "4  the output file"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+    const auto version = RunProgram(QUILLON_CLI, {"--version"}, {});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quillon-cli 1.0.0.1\n");
+}
+
+// The window's own export, in this process: a capture with Run, then SaveCapture.
+TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
+    CAnalyzerEmulator analyzer;
+    ASSERT_TRUE(analyzer.Start());
+    test::ScopedEnv ports("QUILLON_PORTS", "COM3=" + analyzer.SlavePath());
+    int argc = 1;
+    char name[] = "test_cli_e2e";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    TempDir dir;
+    CAnalyzerDlg dlg;
+    dlg.SetUnattended(true); // messages to standard error, no boxes
+    dlg.OnInitDialog();
+    ASSERT_TRUE(dlg.m_port.IsOpen());
+    QEventLoop loop;
+    QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
+    dlg.OnRun();
+    loop.exec();
+    ASSERT_FALSE(dlg.IsCapturing());
+    const std::string vcd = dir.File("window.vcd");
+    ASSERT_TRUE(dlg.SaveCapture(QString::fromStdString(vcd)));
+    const std::string text = DecodeUart(vcd, "D8", 921600);
+    ASSERT_GE(text.size(), 5u) << text;
+    EXPECT_EQ(text, std::string(kUartText).substr(0, text.size()));
+    EXPECT_EQ(SigrokSamples(vcd, 1), KeptSamples(analyzer));
+}
+
+} // namespace

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything with warnings as errors and runs every test.
+# Installs what is missing, builds everything with warnings as errors and runs every test:
+# the whole suite, again under AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
+# tests under ThreadSanitizer, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,6 +12,29 @@ export QUILLON_WERROR=ON
 export QUILLON_PORTS=""
 export QT_QPA_PLATFORM=offscreen
 
+step() { printf '\n=== %s\n' "$*"; }
+
+step "Build and test (debug)"
 cmake --preset dev
 cmake --build --preset dev
-ctest --preset dev --timeout 300
+ctest --preset dev --timeout 900
+
+step "Address and undefined-behaviour sanitizers: the whole suite"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan --timeout 900 --label-exclude stress
+
+step "Thread sanitizer: the threaded tests"
+threaded="test_device test_capture test_emulator test_capture_gui test_faults_gui"
+cmake --preset tsan
+# shellcheck disable=SC2086
+cmake --build --preset tsan --target $threaded tsan_racy_check
+ctest --preset tsan --timeout 900 -R 'test_capture_gui|test_faults_gui|CaptureRun|LinkTest|SerialPort|Emu'
+tests/tsan/check_tsan_sees_races.sh build/tsan
+
+step "Fuzz targets, a short run each"
+cmake --preset fuzz
+cmake --build --preset fuzz
+tests/fuzz/run_fuzzers.sh "${QUILLON_FUZZ_SECONDS:-10}" build/fuzz
+
+step "All tests passed"

@@ -3,6 +3,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
+#include <QHash>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTimer>
@@ -11,7 +13,9 @@ namespace quillon::test {
 
 class MessageBoxCloser : public QObject {
 public:
-    explicit MessageBoxCloser(int intervalMs = 10) {
+    /// minVisibleMs: how long a box stays up first, as long as a person takes to read it.
+    explicit MessageBoxCloser(int intervalMs = 10, int minVisibleMs = 0)
+        : m_nMinVisibleMs(minVisibleMs) {
         connect(&m_timer, &QTimer::timeout, this, [this] { CloseVisible(); });
         m_timer.start(intervalMs);
     }
@@ -27,6 +31,13 @@ private:
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (box != nullptr && box->isVisible()) {
+                if (!m_seen.contains(box)) {
+                    m_seen.insert(box, QDateTime::currentMSecsSinceEpoch());
+                }
+                if (QDateTime::currentMSecsSinceEpoch() - m_seen.value(box) < m_nMinVisibleMs) {
+                    continue;
+                }
+                m_seen.remove(box);
                 m_texts << box->text();
                 m_captions << box->windowTitle();
                 box->button(QMessageBox::Ok)->click();
@@ -34,6 +45,8 @@ private:
         }
     }
     QTimer m_timer;
+    int m_nMinVisibleMs;
+    QHash<QMessageBox*, qint64> m_seen;
 };
 
 } // namespace quillon::test

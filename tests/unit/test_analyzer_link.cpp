@@ -48,10 +48,12 @@ TEST_F(LinkTest, IdentifiesAndShowsTheReply) {
 }
 
 TEST_F(LinkTest, CutShortOrMissingRepliesFail) {
-    std::string reply = "KPNQUILLN";
-    FarEnd far(m_pty, [&](const std::string&) { return reply; });
+    std::atomic<bool> cutShort{true}; // the far end's thread reads it
+    FarEnd far(m_pty, [&](const std::string&) {
+        return cutShort ? std::string("KPNQUILLN") : std::string();
+    });
     EXPECT_EQ(m_link.IdentifyDevice(), 0);
-    reply.clear();
+    cutShort = false;
     EXPECT_EQ(m_link.IdentifyDevice(), 0);
     ASSERT_EQ(m_host.m_replies.size(), 2u);
     EXPECT_EQ(m_host.m_replies[0], "KPNQUILLN");
@@ -89,7 +91,7 @@ TEST_F(LinkTest, SettingsSendExactlyTwentyFourBytesOfTheWord) {
 }
 
 TEST_F(LinkTest, PacketIsTakenOnlyWhenExactly256Wait) {
-    std::size_t size = 256;
+    std::atomic<std::size_t> size{256};
     FarEnd far(m_pty, [&](const std::string& c) {
         return c == "REQPK\r" ? std::string(size, '\x5a') : std::string();
     });

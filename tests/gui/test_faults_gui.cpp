@@ -1,0 +1,148 @@
+// The window against a misbehaving analyzer: every fault ends with Run enabled again, no
+// hang, at most one warning per failed packet, and the good packets stored.
+#include "emulator/analyzer_emulator.h"
+#include "message_box_closer.h"
+#include "ui/analyzer_dlg.h"
+#include "ui/dialog_template.h"
+#include "ui/spin_button_ctrl.h"
+#include "ui/strings.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <optional>
+
+using namespace quillon;
+
+namespace {
+
+constexpr int kRunTimeoutMs = 20000;
+const QString kZeroPacketWarning = QStringLiteral("Packet is not 256. it's 0 .  \r\n");
+
+QString PacketWarning(int count) {
+    return QString::fromStdString(PacketWarningText(count));
+}
+
+} // namespace
+
+class TestFaultsGui : public QObject {
+    Q_OBJECT
+
+    std::optional<CAnalyzerEmulator> m_emulator;
+    std::optional<test::MessageBoxCloser> m_closer;
+    std::unique_ptr<CAnalyzerDlg> m_dlg;
+
+    void Open(EmulatorFault fault, int faultPacket = 5) {
+        EmulatorOptions options;
+        options.fault = fault;
+        options.faultPacket = faultPacket;
+        m_emulator.emplace(options);
+        QVERIFY(m_emulator->Start());
+        ::setenv("QUILLON_PORTS", ("COM3=" + m_emulator->SlavePath()).c_str(), 1);
+        m_dlg = std::make_unique<CAnalyzerDlg>();
+        m_dlg->OnInitDialog();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    bool Run() {
+        QSignalSpy finished(m_dlg.get(), &CAnalyzerDlg::CaptureFinished);
+        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        // The window answers while the run goes on.
+        QTest::mouseClick(m_dlg->m_spinZoom->RightArrow(), Qt::LeftButton);
+        const bool responsive = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_TIMEBASE))->text() ==
+                                QStringLiteral("2us/d");
+        QTest::mouseClick(m_dlg->m_spinZoom->LeftArrow(), Qt::LeftButton);
+        return finished.wait(kRunTimeoutMs) && responsive && m_dlg->m_buttonRun->isEnabled();
+    }
+    // Every packet but `bad` holds what the analyzer sent; `bad` kept the store's old zeros.
+    void CheckStoreExcept(int bad) {
+        const auto capture = m_emulator->LastCapture();
+        QVERIFY(capture.has_value());
+        const SampleStore store = m_dlg->SnapshotStore();
+        for (int i = 0; i < SampleStore::kSamplesPerCapture; ++i) {
+            const bool inBad = i / 128 == bad;
+            const int expected = inBad ? 0 : capture->samples[static_cast<std::size_t>(i)];
+            if (store.GetSample(i) != expected) {
+                QFAIL(qPrintable(QStringLiteral("sample %1").arg(i)));
+            }
+        }
+    }
+
+private slots:
+    void init() { m_closer.emplace(); }
+    void cleanup() {
+        m_dlg.reset();
+        m_closer.reset();
+        m_emulator.reset();
+        ::setenv("QUILLON_PORTS", "", 1);
+    }
+
+    void notFoundFaultsLeaveAUsableWindow_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("silent") << static_cast<int>(EmulatorFault::Silent);
+        QTest::newRow("foreign") << static_cast<int>(EmulatorFault::Foreign);
+        QTest::newRow("reply-delay") << static_cast<int>(EmulatorFault::Delay);
+    }
+    void notFoundFaultsLeaveAUsableWindow() {
+        QFETCH(int, fault);
+        Open(static_cast<EmulatorFault>(fault));
+        QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kNotFoundText)});
+        QVERIFY(!m_dlg->m_port.IsOpen());
+        QVERIFY(Run());
+        QCOMPARE(m_closer->m_texts.size(), 1 + 64);
+        QCOMPARE(m_closer->m_texts.last(), kZeroPacketWarning);
+    }
+
+    void onePacketFaultCostsOnePacket_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("seen");
+        QTest::newRow("late-byte") << static_cast<int>(EmulatorFault::LateByte) << 255;
+        QTest::newRow("short-packet") << static_cast<int>(EmulatorFault::ShortPacket) << 255;
+        QTest::newRow("long-packet") << static_cast<int>(EmulatorFault::LongPacket) << 257;
+        QTest::newRow("garbage") << static_cast<int>(EmulatorFault::Garbage) << 258;
+    }
+    void onePacketFaultCostsOnePacket() {
+        QFETCH(int, fault);
+        QFETCH(int, seen);
+        // Dismissed as a person would: after the late byte has come (60 ms after its packet).
+        m_closer.emplace(10, 150);
+        Open(static_cast<EmulatorFault>(fault), 5);
+        QVERIFY(m_closer->m_texts.isEmpty()); // garbage before a reply is absorbed
+        QVERIFY(m_dlg->m_port.IsOpen());
+        QVERIFY(Run());
+        QCOMPARE(m_closer->m_texts, QStringList{PacketWarning(seen)});
+        CheckStoreExcept(5);
+    }
+
+    void pulledCableIsToldOnceAndKeepsTheGoodPackets() {
+        Open(EmulatorFault::HangUp, 9);
+        QVERIFY(Run());
+        QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kLinkLostText)});
+        QVERIFY(m_dlg->m_port.IsHungUp());
+        const auto capture = m_emulator->LastCapture();
+        QVERIFY(capture.has_value());
+        const SampleStore store = m_dlg->SnapshotStore();
+        for (int i = 0; i < 10 * 128; ++i) {
+            QCOMPARE(store.GetSample(i), capture->samples[static_cast<std::size_t>(i)]);
+        }
+        for (int i = 10 * 128; i < SampleStore::kSamplesPerCapture; ++i) {
+            QCOMPARE(store.GetSample(i), std::uint16_t{0});
+        }
+        // A second Run asks nothing of the dead line and says so once more.
+        QVERIFY(Run());
+        QCOMPARE(m_closer->m_texts.size(), 2);
+        QCOMPARE(m_closer->m_texts.last(), QString::fromUtf8(kLinkLostText));
+        // In trigger mode too: no endless polling of a dead port.
+        QTest::mouseClick(m_dlg->m_checkTriggerMode, Qt::LeftButton);
+        m_dlg->m_editTrigPattern->setText(QStringLiteral("1111111111111111"));
+        QVERIFY(Run());
+        QCOMPARE(m_closer->m_texts.size(), 3);
+    }
+};
+
+QTEST_MAIN(TestFaultsGui)
+#include "test_faults_gui.moc"

@@ -13,23 +13,27 @@ export QUILLON_PORTS=""
 export QT_QPA_PLATFORM=offscreen
 
 step() { printf '\n=== %s\n' "$*"; }
+summary=$(mktemp /tmp/quillon-test.XXXXXX)
+trap 'rm -f "$summary"' EXIT
+# Every CTest run's closing lines go into one tally at the end.
+run_ctest() { ctest "$@" 2>&1 | tee -a "$summary"; }
 
 step "Build and test (debug)"
 cmake --preset dev
 cmake --build --preset dev
-ctest --preset dev --timeout 900
+run_ctest --preset dev --timeout 900
 
 step "Address and undefined-behaviour sanitizers: the whole suite"
 cmake --preset asan
 cmake --build --preset asan
-ctest --preset asan --timeout 900 --label-exclude stress
+run_ctest --preset asan --timeout 900 --label-exclude stress
 
 step "Thread sanitizer: the threaded tests"
 threaded="test_device test_capture test_emulator test_capture_gui test_faults_gui"
 cmake --preset tsan
 # shellcheck disable=SC2086
 cmake --build --preset tsan --target $threaded tsan_racy_check
-ctest --preset tsan --timeout 900 -R 'test_capture_gui|test_faults_gui|CaptureRun|LinkTest|SerialPort|Emu'
+run_ctest --preset tsan --timeout 900 -R 'test_capture_gui|test_faults_gui|CaptureRun|LinkTest|SerialPort|Emu'
 tests/tsan/check_tsan_sees_races.sh build/tsan
 
 step "Fuzz targets, a short run each"
@@ -37,4 +41,6 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 tests/fuzz/run_fuzzers.sh "${QUILLON_FUZZ_SECONDS:-10}" build/fuzz
 
+total=$(grep -Eo 'tests passed, 0 tests failed out of [0-9]+' "$summary" | awk '{s += $NF} END {print s + 0}')
 step "All tests passed"
+echo "$total passed, 0 failed"

@@ -41,8 +41,6 @@
 namespace quillon {
 
 namespace {
-constexpr int kMaxComNumber = 99;
-constexpr std::chrono::milliseconds kAfterFindPause = 100ms;
 constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
 constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
 constexpr std::chrono::milliseconds kWorkerPoll = 20ms;
@@ -280,9 +278,9 @@ int CAnalyzerDlg::FindPort(int n) {
 
 void CAnalyzerDlg::StartDevice() {
     int found = 0;
-    for (int i = 0; i <= kMaxComNumber; ++i) {
+    for (int i = 0; i <= kDiscoveryLastCom; ++i) {
         if (FindPort(i) == 1) {
-            std::this_thread::sleep_for(kAfterFindPause);
+            std::this_thread::sleep_for(kDiscoveryOpenPause);
             if (IdentifyDevice() == 1) {
                 found = 1;
                 break;

@@ -243,6 +243,47 @@ private slots:
         QVERIFY(!dlg.isVisible());
     }
 
+    void tabOrderFollowsTheTemplate() {
+        CAnalyzerDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        // The visible tab stops in template order, Run first; hidden fields are skipped.
+        const int expected[] = {IDC_RUN,      IDC_TIMEBASE, IDC_TRIGGER_MODE, IDC_TRIG_PATTERN,
+                                IDC_TRIG_POS, IDC_STOP,     IDC_RATE_20US};
+        QWidget* w = dlg.GetDlgItem(IDC_RUN);
+        QList<int> order;
+        for (int i = 0; i < 40 && order.size() < 7; ++i) {
+            const int id = w->property("dlgCtrlId").toInt();
+            if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && id != 0 &&
+                !order.contains(id)) {
+                order << id;
+            }
+            w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, QList<int>(std::begin(expected), std::end(expected)));
+        QCOMPARE(dlg.GetDlgItem(IDC_SPIN_ZOOM)->focusPolicy() & Qt::TabFocus, 0);
+    }
+
+    void escEndsWithoutOnCloseAndThePortClosesWithTheWindow() {
+        test::PtyPair pty;
+        test::FarEnd analyzer(pty, [](const std::string& c) {
+            return c == "REQPN\r" ? std::string("KPNQUILLNV01\r") : std::string();
+        });
+        ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
+        auto dlg = std::make_unique<CAnalyzerDlg>();
+        dlg->OnInitDialog();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+        QTest::keyClick(dlg.get(), Qt::Key_Escape);
+        QVERIFY(!dlg->isVisible());
+        QVERIFY(dlg->m_port.IsOpen()); // Cancel does not run OnClose...
+        dlg.reset();                   // ...the port closes when the window object goes
+        const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+    }
+
     void closingClosesThePort() {
         test::PtyPair pty;
         test::FarEnd analyzer(pty, [](const std::string& c) {

@@ -80,6 +80,18 @@ void PutStraightLine(const Raster& raster, QRgb pen, bool bDotted, bool bHorizon
         last = std::min(last, start + 1);
     }
     const QColor colour = QColor::fromRgb(pen);
+    if (raster.pPixels != nullptr) {
+        // The grid: dotted lines on a 32-bit image, three pixels of every six.
+        const qsizetype step = bHorizontal ? direction : direction * raster.stride;
+        const qsizetype base =
+            bHorizontal ? fixed * raster.stride + start : start * raster.stride + fixed;
+        for (int t = first; t < last; ++t) {
+            if (!bDotted || IsDotOn(t)) {
+                raster.pPixels[base + t * step] = pen;
+            }
+        }
+        return;
+    }
     for (int t = first; t < last; ++t) {
         if (bDotted && !IsDotOn(t)) {
             continue;
@@ -246,19 +258,37 @@ void DrawWaveforms(QImage& image, const SampleStore& store, std::string_view zoo
     CWaveSurface surface(image);
     DrawGrid(surface);
 
-    // The same lines as DrawTimeStep for every step, taken row by row: the rows' bands do not
-    // overlap and each band has one colour, so the order cannot change the picture, while one
-    // 20-pixel band at a time stays in the cache and each pen is set once: about a third
-    // faster than step by step.
+    // The same pixels as DrawTimeStep for every step, taken row by row and run by run: the
+    // rows' bands do not overlap and each has one colour, so the order cannot change the
+    // picture; a level that holds over many steps is one line instead of one per step.
     const ZoomGeometry geometry = ZoomGeometryFor(zoomLabel);
     const int offset = StartOffset(rate);
     const int width = geometry.step == 1 ? kViewWidth / geometry.samples : 1;
-    const auto sample = [&store](int i) { return static_cast<unsigned>(store.GetSample(i)); };
+    const int steps = (geometry.samples + geometry.step - 1) / geometry.step;
+    // The samples shown, read once: step k shows shown[k], its right edge compares shown[k + 1].
+    std::array<std::uint16_t, kViewWidth + 1> shown{};
+    for (int k = 0; k <= steps; ++k) {
+        shown[static_cast<std::size_t>(k)] = store.GetSample(k * geometry.step + offset);
+    }
     for (int row = 0; row < kRowCount; ++row) {
         surface.SetPen(RowColour(row));
-        for (int i = 0; i < geometry.samples; i += geometry.step) {
-            DrawRowStep(surface, row, i / geometry.step * width, sample(i + offset),
-                        sample(i + offset + geometry.step), width);
+        const unsigned channel = static_cast<unsigned>(kRowCount - 1 - row);
+        const int yHigh = row * kRowHeightPx + kHighLevelPx;
+        const int yLow = row * kRowHeightPx + kLowLevelPx;
+        int runStart = 0;
+        for (int k = 0; k < steps; ++k) {
+            const bool bHigh = ((shown[static_cast<std::size_t>(k)] >> channel) & 1u) != 0;
+            const bool bNextHigh = ((shown[static_cast<std::size_t>(k) + 1] >> channel) & 1u) != 0;
+            if (bHigh == bNextHigh && k + 1 < steps) {
+                continue; // the run goes on through the next step
+            }
+            const int right = (k + 1) * width;
+            surface.MoveTo(runStart * width, bHigh ? yHigh : yLow);
+            surface.LineTo(right, bHigh ? yHigh : yLow);
+            if (bHigh != bNextHigh) {
+                surface.LineTo(right, bNextHigh ? yHigh : yLow);
+            }
+            runStart = k + 1;
         }
     }
 }

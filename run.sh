@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
+cmake --build --preset release --target quillon quillon-emu quillon-cli
 
 bin=build/release
 work=$(mktemp -d /tmp/quillon-run.XXXXXX)

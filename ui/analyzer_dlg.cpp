@@ -397,6 +397,8 @@ void CAnalyzerDlg::OnRun() {
     if (IsCapturing()) {
         return;
     }
+    // Disabling the focused button would hand the focus to the time field; it comes back.
+    m_bRunHadFocus = m_buttonRun->hasFocus();
     m_buttonRun->setEnabled(false);
     const std::string word = ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
                                                  m_editTrigPattern->text().toStdString(),
@@ -433,6 +435,9 @@ void CAnalyzerDlg::OnCaptureThreadDone() {
         m_worker.join(); // its last step was to post this: it is ending now
     }
     m_buttonRun->setEnabled(true);
+    if (m_bRunHadFocus) {
+        m_buttonRun->setFocus();
+    }
     emit CaptureFinished();
     const PendingEnd pending = m_pendingEnd;
     m_pendingEnd = PendingEnd::None;

@@ -166,6 +166,7 @@ private:
     enum class PendingEnd { None, Close, Cancel };
     PendingEnd m_pendingEnd = PendingEnd::None;
     bool m_bUnattended = false;
+    bool m_bRunHadFocus = false;
     std::atomic<bool> m_bHaveCapture{false};
     QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
 };

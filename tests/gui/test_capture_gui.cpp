@@ -102,6 +102,7 @@ private slots:
         QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton); // disabled: no second run
         QVERIFY(finished.wait(kRunTimeoutMs));
         QVERIFY(dlg.m_buttonRun->isEnabled());
+        QVERIFY(dlg.m_buttonRun->hasFocus()); // clicked, so it had the focus, and has it again
         QVERIFY(m_closer->m_texts.isEmpty());
 
         const auto log = m_emulator->Commands();

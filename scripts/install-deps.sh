@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-ipafont-gothic
-    sigrok-cli
+    sigrok-cli time
     clang libclang-rt-14-dev
 )
 

@@ -64,13 +64,13 @@ TEST_F(FakeSysfs, ListsUsbPortsAcmFirstByIndex) {
     AddTty("ttyAMA0", "platform/uart"); // not on USB
     AddTty("tty1", "");                 // virtual terminal: no device
     AddTty("ttyGS0", "pci0/usb3/3-1");  // another USB serial driver
-    const auto ports = ScanUsbSerialPorts(m_root.string(), "/dev");
+    const auto ports = ScanUsbSerialPorts(m_root.string(), "/fake-dev");
     ASSERT_EQ(ports.size(), 5u);
-    const char* expected[][2] = {{"/dev/ttyACM2", "COM1"},
-                                 {"/dev/ttyACM10", "COM2"},
-                                 {"/dev/ttyUSB0", "COM3"},
-                                 {"/dev/ttyUSB1", "COM4"},
-                                 {"/dev/ttyGS0", "COM5"}};
+    const char* expected[][2] = {{"/fake-dev/ttyACM2", "COM1"},
+                                 {"/fake-dev/ttyACM10", "COM2"},
+                                 {"/fake-dev/ttyUSB0", "COM3"},
+                                 {"/fake-dev/ttyUSB1", "COM4"},
+                                 {"/fake-dev/ttyGS0", "COM5"}};
     for (std::size_t i = 0; i < ports.size(); ++i) {
         EXPECT_EQ(ports[i].device, expected[i][0]);
         EXPECT_EQ(ports[i].name, expected[i][1]);

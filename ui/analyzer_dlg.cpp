@@ -227,14 +227,20 @@ void CAnalyzerDlg::OnClose() {
     m_port.Close();
 }
 
+void CAnalyzerDlg::EndAfterRun(PendingEnd end) {
+    // The run ends first; the window ends when the run's last step has arrived here.
+    m_flags.m_bCancel = true;
+    if (m_pendingEnd != PendingEnd::Close) {
+        m_pendingEnd = end;
+    }
+    if (m_pActiveBox) {
+        m_pActiveBox->reject();
+    }
+}
+
 void CAnalyzerDlg::closeEvent(QCloseEvent* event) {
     if (IsCapturing()) {
-        // The run ends first; the window closes when its last step has arrived here.
-        m_flags.m_bCancel = true;
-        m_pendingEnd = PendingEnd::Close;
-        if (m_pActiveBox) {
-            m_pActiveBox->reject();
-        }
+        EndAfterRun(PendingEnd::Close);
         event->ignore();
         return;
     }
@@ -244,13 +250,7 @@ void CAnalyzerDlg::closeEvent(QCloseEvent* event) {
 
 void CAnalyzerDlg::reject() {
     if (IsCapturing()) {
-        m_flags.m_bCancel = true;
-        if (m_pendingEnd == PendingEnd::None) {
-            m_pendingEnd = PendingEnd::Cancel;
-        }
-        if (m_pActiveBox) {
-            m_pActiveBox->reject();
-        }
+        EndAfterRun(PendingEnd::Cancel);
         return;
     }
     QDialog::reject();

@@ -164,6 +164,8 @@ private:
     std::thread m_worker;
     QPointer<QMessageBox> m_pActiveBox;
     enum class PendingEnd { None, Close, Cancel };
+    /// Cancels the run and remembers how the window is to end once it has stopped.
+    void EndAfterRun(PendingEnd end);
     PendingEnd m_pendingEnd = PendingEnd::None;
     bool m_bUnattended = false;
     bool m_bRunHadFocus = false;

@@ -3,6 +3,7 @@
 #include "capture/sample_store.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
+#include "support/painter_reference.h"
 
 #include <QPainter>
 #include <QPen>
@@ -108,52 +109,9 @@ std::vector<bool> ReadLevels(const QImage& image, int channel, int stepWidth) {
     return levels;
 }
 
-// The same picture through QPainter, line by line: flat caps leave each line's far end out
-// and a 3-on 3-off dash pattern starts at each line's first pixel.
 QImage PaintReference(const SampleStore& store, std::string_view zoomLabel, int rate) {
     QImage image(kViewWidth, kViewHeight, QImage::Format_RGB32);
-    QPainter painter(&image);
-    const auto makePen = [](QRgb colour) {
-        QPen pen{QColor::fromRgb(colour)};
-        pen.setWidth(1);
-        pen.setCapStyle(Qt::FlatCap);
-        return pen;
-    };
-    painter.fillRect(image.rect(), QColor::fromRgb(kWhite));
-    QPen dotted = makePen(kGrey);
-    dotted.setDashPattern({3, 3});
-    painter.setPen(dotted);
-    for (int y = 20; y < kViewHeight; y += 20) {
-        painter.drawLine(0, y, kViewWidth, y);
-    }
-    for (int x = 50; x < kViewWidth; x += 50) {
-        painter.drawLine(x, 0, x, kViewHeight);
-    }
-    painter.setPen(makePen(kBlack));
-    painter.drawLine(0, 0, kViewWidth, 0);
-    painter.drawLine(0, 0, 0, kViewHeight);
-
-    const auto step = [&](int x, int from, int to, int width) {
-        for (int row = 0; row < 16; ++row) {
-            const bool bFromHigh = ((from >> (15 - row)) & 1) != 0;
-            const bool bToHigh = ((to >> (15 - row)) & 1) != 0;
-            painter.setPen(makePen(RowColour(row)));
-            const int y = bFromHigh ? HighY(row) : LowY(row);
-            painter.drawLine(x, y, x + width, y);
-            if (bFromHigh && !bToHigh) {
-                painter.drawLine(x + width, HighY(row), x + width, LowY(row));
-            } else if (!bFromHigh && bToHigh) {
-                painter.drawLine(x + width, HighY(row) + 1, x + width, LowY(row) + 1);
-            }
-        }
-    };
-    const ZoomGeometry geometry = ZoomGeometryFor(zoomLabel);
-    const int offset = StartOffset(rate);
-    for (int i = 0; i < geometry.samples; i += geometry.step) {
-        const int width = geometry.step == 1 ? kViewWidth / geometry.samples : 1;
-        step(i / geometry.step * width, store.GetSample(i + offset),
-             store.GetSample(i + offset + geometry.step), width);
-    }
+    test::PaintWithQPainter(image, store, zoomLabel, rate);
     return image;
 }
 

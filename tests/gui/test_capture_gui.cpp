@@ -1,7 +1,7 @@
 // The window's capture run against the emulated analyzer: Run, trigger, Stop, zoom and
 // rate, the packet warning, and closing in the middle of a run.
 #include "display/timebase.h"
-#include "emulator/analyzer_emulator.h"
+#include "emulator_port.h"
 #include "message_box_closer.h"
 #include "support/far_end.h"
 #include "ui/analyzer_dlg.h"
@@ -66,11 +66,7 @@ class TestCaptureGui : public QObject {
     std::optional<CAnalyzerEmulator> m_emulator;
     std::optional<test::MessageBoxCloser> m_closer;
 
-    void StartEmulator(EmulatorOptions options = {}) {
-        m_emulator.emplace(options);
-        QVERIFY(m_emulator->Start());
-        ::setenv("QUILLON_PORTS", ("COM3=" + m_emulator->SlavePath()).c_str(), 1);
-    }
+    void StartEmulator() { QVERIFY(test::StartEmulatorOnCom3(m_emulator)); }
     static void Open(CAnalyzerDlg& dlg) {
         dlg.OnInitDialog();
         dlg.show();

@@ -1,7 +1,7 @@
 // The window's export: the context menu items, Ctrl+S and its file dialog, the three formats,
 // and the boxes for nothing to save and for a file that cannot be written.
 #include "capture/export.h"
-#include "emulator/analyzer_emulator.h"
+#include "emulator_port.h"
 #include "message_box_closer.h"
 #include "ui/analyzer_dlg.h"
 
@@ -39,11 +39,21 @@ std::string WithoutDate(const std::string& vcd) {
     return vcd.substr(0, begin) + vcd.substr(end + 5);
 }
 
-QStringList MenuTexts(QMenu* menu) {
+// The window's context menu as the user sees it: item texts, "-" for a separator.
+QStringList ContextMenuTexts(CAnalyzerDlg& dlg) {
     QStringList texts;
-    for (QAction* a : menu->actions()) {
-        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    }
+    QTimer::singleShot(50, [&texts] {
+        // The menu runs a modal loop of its own: read it from a timer, then close it.
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* a : menu->actions()) {
+                texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            }
+            menu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 100),
+                            dlg.mapToGlobal(QPoint(100, 100)));
+    QApplication::sendEvent(&dlg, &event);
     return texts;
 }
 
@@ -56,11 +66,7 @@ class TestExportGui : public QObject {
     std::optional<test::MessageBoxCloser> m_closer;
     QString m_strDir;
 
-    void StartEmulator() {
-        m_emulator.emplace();
-        QVERIFY(m_emulator->Start());
-        ::setenv("QUILLON_PORTS", ("COM3=" + m_emulator->SlavePath()).c_str(), 1);
-    }
+    void StartEmulator() { QVERIFY(test::StartEmulatorOnCom3(m_emulator)); }
     static void Open(CAnalyzerDlg& dlg) {
         dlg.OnInitDialog();
         dlg.show();
@@ -115,16 +121,7 @@ private slots:
         ::setenv("QUILLON_PORTS", "", 1);
         CAnalyzerDlg dlg;
         Open(dlg);
-        QStringList texts;
-        QTimer::singleShot(50, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            QVERIFY(menu != nullptr);
-            texts = MenuTexts(menu);
-            menu->close();
-        });
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 100),
-                                dlg.mapToGlobal(QPoint(100, 100)));
-        QApplication::sendEvent(&dlg, &event);
+        const QStringList texts = ContextMenuTexts(dlg);
         QCOMPARE(texts, (QStringList{
                             QStringLiteral("-"), QString::fromUtf8("バージョン情報 Quillon(&A)..."),
                             QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
@@ -137,16 +134,7 @@ private slots:
         CAnalyzerDlg dlg;
         Open(dlg);
         dlg.m_strAboutMenu.clear();
-        QStringList texts;
-        QTimer::singleShot(50, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            QVERIFY(menu != nullptr);
-            texts = MenuTexts(menu);
-            menu->close();
-        });
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 100),
-                                dlg.mapToGlobal(QPoint(100, 100)));
-        QApplication::sendEvent(&dlg, &event);
+        const QStringList texts = ContextMenuTexts(dlg);
         QCOMPARE(texts,
                  (QStringList{QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
                               QString::fromUtf8("CSVファイルに保存(&C)..."),

@@ -1,6 +1,6 @@
 // The window against a misbehaving analyzer: every fault ends with Run enabled again, no
 // hang, at most one warning per failed packet, and the good packets stored.
-#include "emulator/analyzer_emulator.h"
+#include "emulator_port.h"
 #include "message_box_closer.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
@@ -40,9 +40,7 @@ class TestFaultsGui : public QObject {
         EmulatorOptions options;
         options.fault = fault;
         options.faultPacket = faultPacket;
-        m_emulator.emplace(options);
-        QVERIFY(m_emulator->Start());
-        ::setenv("QUILLON_PORTS", ("COM3=" + m_emulator->SlavePath()).c_str(), 1);
+        QVERIFY(test::StartEmulatorOnCom3(m_emulator, options));
         m_dlg = std::make_unique<CAnalyzerDlg>();
         m_dlg->OnInitDialog();
         m_dlg->show();

@@ -8,7 +8,6 @@
 #include "display/timebase.h"
 #include "display/waveform.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 
@@ -328,16 +327,10 @@ bool ProbeWritable(const std::string& path, std::string& error) {
     return true;
 }
 
-QByteArray PngBytes(const CaptureData& data, const SampleStore& store, const std::string& zoom) {
+std::string PngBytes(const CaptureData& data, const SampleStore& store, const std::string& zoom) {
     QImage image(kViewWidth, kViewHeight, QImage::Format_RGB32);
     DrawWaveforms(image, store, zoom, data.rate);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
-        bytes.clear();
-    }
-    return bytes;
+    return EncodePng(image);
 }
 
 int RunList(std::ostream& out, std::ostream& err) {
@@ -480,12 +473,11 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
         bytes = ToCsv(data);
         break;
     case ExportFormat::Png: {
-        const QByteArray png = PngBytes(data, store, options.zoom);
-        if (png.isEmpty()) {
+        bytes = PngBytes(data, store, options.zoom);
+        if (bytes.empty()) {
             err << kProgram << ": cannot encode the picture as PNG\n";
             return kCliWriteFailed;
         }
-        bytes.assign(png.constData(), static_cast<std::size_t>(png.size()));
         break;
     }
     }

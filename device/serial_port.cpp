@@ -186,7 +186,8 @@ int CSerialPort::Read(void* buffer, int max) {
     const int wanted = waiting < max ? waiting : max;
     auto* out = static_cast<char*>(buffer);
     int got = 0;
-    const auto deadline = kReadWait.count();
+    // The bytes were counted as waiting, so this wait is short; it is bounded in total anyway.
+    const auto deadline = std::chrono::steady_clock::now() + kReadWait;
     while (got < wanted) {
         const ssize_t n = ::read(m_hComm, out + got, static_cast<size_t>(wanted - got));
         if (n > 0) {
@@ -206,8 +207,10 @@ int CSerialPort::Read(void* buffer, int max) {
             }
             break;
         }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd pfd{m_hComm, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(deadline)) <= 0) {
+        if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
             break;
         }
     }

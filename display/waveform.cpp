@@ -5,6 +5,7 @@
 
 #include "display/timebase.h"
 
+#include <QBuffer>
 #include <QPainter>
 #include <QPen>
 
@@ -291,6 +292,16 @@ void DrawWaveforms(QImage& image, const SampleStore& store, std::string_view zoo
             runStart = k + 1;
         }
     }
+}
+
+std::string EncodePng(const QImage& image) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) {
+        return {};
+    }
+    return {png.constData(), static_cast<std::size_t>(png.size())};
 }
 
 QImage InitialBitmap() {

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <string>
 #include <string_view>
 
 namespace quillon {
@@ -47,6 +48,9 @@ void DrawTimeStep(CWaveSurface& surface, int x, int from, int to, int width);
 /// The whole view from the store with the given zoom label and rate multiplier.
 /// image must be 600 x 320 in QImage::Format_RGB32.
 void DrawWaveforms(QImage& image, const SampleStore& store, std::string_view zoomLabel, int rate);
+
+/// The image as PNG file bytes; empty when it cannot be encoded. Any thread.
+std::string EncodePng(const QImage& image);
 
 /// The picture the view shows before the first drawing: white, one-pixel black frame.
 QImage InitialBitmap();

@@ -16,7 +16,6 @@
 #include "ui/thread_handoff.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -581,12 +580,7 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
     }
     std::string bytes;
     if (*format == ExportFormat::Png) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        if (ViewImage().save(&buffer, "PNG")) {
-            bytes.assign(png.constData(), static_cast<std::size_t>(png.size()));
-        }
+        bytes = EncodePng(ViewImage());
     } else {
         const CaptureData data = CaptureFromStore(SnapshotStore(), CaptureRate());
         bytes = *format == ExportFormat::Vcd

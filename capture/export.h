@@ -1,6 +1,7 @@
 // Exporting a capture: the samples with their rate, as a VCD or CSV text, and writing files.
 #pragma once
 
+#include "capture/capture_data.h"
 #include "capture/sample_store.h"
 
 #include <cstdint>
@@ -10,16 +11,6 @@
 #include <vector>
 
 namespace quillon {
-
-/// The analyzer takes one sample every kSampleUnitNs * rate multiplier.
-inline constexpr std::int64_t kSampleUnitNs = 20;
-inline constexpr int kExportChannels = 16;
-
-/// One capture as plain samples; bit n of a sample is channel Dn.
-struct CaptureData {
-    std::vector<std::uint16_t> samples;
-    int rate = 1; ///< rate multiplier: 1, 10, 100 or 1000 (20 ns, 200 ns, 2 us, 20 us)
-};
 
 /// The samples a complete download writes into the store (0..kSamplesPerCapture - 1), with
 /// the rate multiplier the capture was taken at. Pure; any thread.

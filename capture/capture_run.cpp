@@ -1,6 +1,9 @@
 // The worker's side of a capture run.
 #include "capture/capture_run.h"
 
+#include "capture/export.h"
+#include "capture/settings_word.h"
+
 #include <array>
 #include <thread>
 
@@ -52,6 +55,7 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         const int count = link.RequestPacket(packet.data());
         if (count == kPacketSize) {
             ++result.packetsAccepted;
+            result.received.set(static_cast<std::size_t>(store.m_fillLow / SampleStore::kFillStep));
         }
         std::lock_guard lock(storeLock);
         store.StorePacket(packet.data(), count);
@@ -73,6 +77,24 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     link.ArmCapture();
     host.RunFinished();
     return result;
+}
+
+CaptureData CaptureFromRun(const SampleStore& store, int rate, const CaptureResult& result,
+                           std::string_view trigPos) {
+    CaptureData data = CaptureFromStore(store, rate);
+    if (!result.received.all()) {
+        data.received.resize(data.samples.size());
+        for (std::size_t i = 0; i < data.received.size(); ++i) {
+            data.received[i] = result.received.test(i / SampleStore::kFillStep) ? 1 : 0;
+        }
+        if (data.MissingCount() == 0) {
+            data.received.clear(); // only packets beyond the kept samples failed
+        }
+    }
+    if (const auto position = TrigPosValue(trigPos); result.triggered && position) {
+        data.triggerSample = static_cast<std::int64_t>(*position) * kTriggerStepSamples;
+    }
+    return data;
 }
 
 } // namespace quillon

@@ -2,6 +2,7 @@
 #include "capture/export.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -22,16 +23,52 @@ char VcdId(int channel) {
     return static_cast<char>('a' + channel);
 }
 
-void AppendValue(std::string& out, bool level, int channel) {
-    out += level ? '1' : '0';
-    out += VcdId(channel);
-    out += '\n';
-}
-
 void AppendTime(std::string& out, std::int64_t ns) {
     out += '#';
     out += std::to_string(ns);
     out += '\n';
+}
+
+int ChannelCount(const CaptureData& data) {
+    return std::clamp(data.channels, 1, kExportChannels);
+}
+
+// A channel's name as one VCD word: blanks and control characters would end it early.
+std::string VcdName(const std::string& name, int channel) {
+    if (name.empty()) {
+        return "D" + std::to_string(channel);
+    }
+    std::string word = name;
+    for (char& c : word) {
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
+            c = '_';
+        }
+    }
+    return word;
+}
+
+// A CSV field, quoted when it holds a separator, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+// A channel's level at sample i as VCD and CSV write it: '0', '1', or 'x' for a sample the
+// run did not receive.
+char Level(const CaptureData& data, std::size_t i, int channel) {
+    if (!data.IsReceived(i)) {
+        return 'x';
+    }
+    return ((data.samples[i] >> channel) & 1U) != 0 ? '1' : '0';
 }
 
 } // namespace
@@ -47,10 +84,11 @@ CaptureData CaptureFromStore(const SampleStore& store, int rate) {
 }
 
 std::int64_t SampleTimeNs(const CaptureData& data, std::int64_t index) {
-    return index * kSampleUnitNs * data.rate;
+    return index * data.PeriodPs() / 1000;
 }
 
 std::string ToVcd(const CaptureData& data, std::string_view date) {
+    const int channels = ChannelCount(data);
     std::string out;
     // About 2 changes of 3 bytes per sample on a busy bench, plus the time stamps.
     out.reserve(1024 + data.samples.size() * 16);
@@ -64,10 +102,12 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     out += "\n$end\n";
     out += "$timescale 1 ns $end\n";
     out += "$scope module quillon $end\n";
-    for (int n = 0; n < kExportChannels; ++n) {
+    for (int n = 0; n < channels; ++n) {
         out += "$var wire 1 ";
         out += VcdId(n);
-        out += " D" + std::to_string(n) + " $end\n";
+        out += ' ';
+        out += VcdName(data.names[static_cast<std::size_t>(n)], n);
+        out += " $end\n";
     }
     out += "$upscope $end\n";
     out += "$enddefinitions $end\n";
@@ -75,26 +115,33 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
         return out;
     }
 
-    std::uint16_t previous = data.samples.front();
+    std::array<char, kExportChannels> previous{};
     AppendTime(out, 0);
     out += "$dumpvars\n";
-    for (int n = 0; n < kExportChannels; ++n) {
-        AppendValue(out, ((previous >> n) & 1U) != 0, n);
+    for (int n = 0; n < channels; ++n) {
+        previous[static_cast<std::size_t>(n)] = Level(data, 0, n);
+        out += previous[static_cast<std::size_t>(n)];
+        out += VcdId(n);
+        out += '\n';
     }
     out += "$end\n";
     for (std::size_t i = 1; i < data.samples.size(); ++i) {
-        const std::uint16_t sample = data.samples[i];
-        const unsigned changed = static_cast<unsigned>(sample ^ previous);
-        if (changed == 0) {
-            continue;
-        }
-        AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(i)));
-        for (int n = 0; n < kExportChannels; ++n) {
-            if (((changed >> n) & 1U) != 0) {
-                AppendValue(out, ((sample >> n) & 1U) != 0, n);
+        bool stamped = false;
+        for (int n = 0; n < channels; ++n) {
+            const char level = Level(data, i, n);
+            char& was = previous[static_cast<std::size_t>(n)];
+            if (level == was) {
+                continue;
             }
+            if (!stamped) {
+                AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(i)));
+                stamped = true;
+            }
+            out += level;
+            out += VcdId(n);
+            out += '\n';
+            was = level;
         }
-        previous = sample;
     }
     // Viewers end the trace at the last time stamp: give the last sample its full length.
     AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(data.samples.size())));
@@ -102,18 +149,24 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
 }
 
 std::string ToCsv(const CaptureData& data) {
+    const int channels = ChannelCount(data);
     std::string out = "time_ns";
-    for (int n = 0; n < kExportChannels; ++n) {
-        out += ",D" + std::to_string(n);
+    for (int n = 0; n < channels; ++n) {
+        out += ',';
+        out += CsvField(data.names[static_cast<std::size_t>(n)].empty()
+                            ? "D" + std::to_string(n)
+                            : data.names[static_cast<std::size_t>(n)]);
     }
     out += '\n';
     out.reserve(out.size() + data.samples.size() * (12 + 2 * kExportChannels));
     for (std::size_t i = 0; i < data.samples.size(); ++i) {
         out += std::to_string(SampleTimeNs(data, static_cast<std::int64_t>(i)));
-        const std::uint16_t sample = data.samples[i];
-        for (int n = 0; n < kExportChannels; ++n) {
+        const bool received = data.IsReceived(i);
+        for (int n = 0; n < channels; ++n) {
             out += ',';
-            out += ((sample >> n) & 1U) != 0 ? '1' : '0';
+            if (received) {
+                out += Level(data, i, n); // a sample not received leaves its fields empty
+            }
         }
         out += '\n';
     }

@@ -22,6 +22,20 @@ std::string_view RateCode(int rate) {
     }
 }
 
+std::optional<int> TrigPosValue(std::string_view trigPos) {
+    if (trigPos.size() != static_cast<std::size_t>(kTrigPosMaxLength)) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : trigPos) {
+        if (c != '0' && c != '1') {
+            return std::nullopt;
+        }
+        value = value * 2 + (c - '0');
+    }
+    return value;
+}
+
 std::string_view LeftPart(std::string_view text) {
     return text.substr(0, kHalf);
 }

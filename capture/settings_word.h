@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,12 @@ namespace quillon {
 
 inline constexpr int kTrigPosMaxLength = 2;
 inline constexpr int kTrigPatternMaxLength = 16;
+
+/// Samples between the four trigger positions: position p puts the trigger at p * 1008.
+inline constexpr int kTriggerStepSamples = 1008;
+
+/// The trigger position a text of two binary digits names (0..3), else nothing.
+std::optional<int> TrigPosValue(std::string_view trigPos);
 
 /// "00" for rate 1, "01" for 10, "10" for 100, "11" for anything else.
 std::string_view RateCode(int rate);

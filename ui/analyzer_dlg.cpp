@@ -63,6 +63,13 @@ constexpr const char* kCapturingText = "データを取り込み中です。 \r\
                                        "取り込みが終わってから保存してください。 \r\n";
 constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .png のファイルです。 \r\n";
 constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
+constexpr const char* kIncompleteSavedText =
+    "取り込みが不完全です。 \r\n"
+    "%2 サンプルのうち %1 サンプルが届きませんでした。 \r\n";
+constexpr const char* kIncompleteDataText =
+    "届かなかったサンプルは不明(VCDは x、CSVは空欄)として保存しました。 \r\n";
+constexpr const char* kIncompletePictureText =
+    "画像のその部分には前の取り込みのデータが表示されています。 \r\n";
 
 struct SaveChoice {
     ExportFormat format;
@@ -404,6 +411,7 @@ void CAnalyzerDlg::OnRun() {
                                                  m_editGenType->text().toStdString());
     const auto framed = FrameSettingsWord(word);
     m_nCaptureRate = m_rate;
+    m_strCaptureTrigPos = m_editTrigPos->text().toStdString();
     SendSettings(framed.data());
     m_flags.m_bCancel = false;
     try {
@@ -421,6 +429,10 @@ void CAnalyzerDlg::RunCapture() {
     // The store changes within the run; what the run leaves is a capture once a packet came.
     const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
     if (result.packetsAccepted > 0) {
+        {
+            std::lock_guard lock(m_storeLock);
+            m_lastCapture = CaptureFromRun(m_store, m_nCaptureRate, result, m_strCaptureTrigPos);
+        }
         m_bHaveCapture = true;
     }
 }
@@ -512,6 +524,11 @@ SampleStore CAnalyzerDlg::SnapshotStore() const {
     return m_store;
 }
 
+CaptureData CAnalyzerDlg::CurrentCapture() const {
+    std::lock_guard lock(m_storeLock);
+    return m_lastCapture;
+}
+
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
 }
@@ -579,10 +596,10 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     std::string bytes;
+    const CaptureData data = CurrentCapture();
     if (*format == ExportFormat::Png) {
         bytes = EncodePng(ViewImage());
     } else {
-        const CaptureData data = CaptureFromStore(SnapshotStore(), CaptureRate());
         bytes = *format == ExportFormat::Vcd
                     ? ToVcd(data, QDateTime::currentDateTime()
                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
@@ -597,6 +614,13 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     m_strSaveDir = QFileInfo(path).absolutePath();
+    if (const std::size_t missing = data.MissingCount(); missing > 0) {
+        // Saved all the same: what did arrive is worth keeping, and the file marks the rest.
+        MessageBoxWarning(
+            QString::fromUtf8(kIncompleteSavedText).arg(missing).arg(data.samples.size()) +
+            QString::fromUtf8(*format == ExportFormat::Png ? kIncompletePictureText
+                                                           : kIncompleteDataText));
+    }
     return true;
 }
 

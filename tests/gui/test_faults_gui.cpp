@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -139,6 +140,30 @@ private slots:
         m_dlg->m_editTrigPattern->setText(QStringLiteral("1111111111111111"));
         QVERIFY(Run());
         QCOMPARE(m_closer->m_texts.size(), 3);
+    }
+
+    // What a hang-up cost is not exported as data: the window's save writes it as unknown
+    // and says how much is missing.
+    void incompleteCaptureIsSavedWithUnknownSamples() {
+        Open(EmulatorFault::HangUp, 9);
+        QVERIFY(Run());
+        const CaptureData capture = m_dlg->CurrentCapture();
+        QCOMPARE(capture.MissingCount(), std::size_t{4032 - 10 * 128});
+        QVERIFY(capture.IsReceived(10 * 128 - 1));
+        QVERIFY(!capture.IsReceived(10 * 128));
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("cut.csv"));
+        m_closer->m_texts.clear();
+        QVERIFY(m_dlg->SaveCapture(csv));
+        QCOMPARE(m_closer->m_texts.size(), 1);
+        QVERIFY(m_closer->m_texts[0].contains(QStringLiteral("4032 サンプルのうち 2752 サンプル")));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = file.readAll().split('\n');
+        QCOMPARE(rows.size(), 1 + 4032 + 1); // header, samples, nothing after the last break
+        QVERIFY(!rows[1 + 1279].endsWith(','));
+        QCOMPARE(rows[1 + 1280], QByteArray("25600,,,,,,,,,,,,,,,,"));
+        QCOMPARE(rows[1 + 4031], QByteArray("80620,,,,,,,,,,,,,,,,"));
     }
 };
 

@@ -98,6 +98,7 @@ TEST_F(CaptureRunTest, PlainRunDownloadsRedrawsAndRearms) {
     m_flags.m_bStopRequest = 1; // a Stop while idle is neither read nor cleared here
     const auto result = Run();
     EXPECT_EQ(result.packetsAccepted, 64);
+    EXPECT_TRUE(result.received.all());
     EXPECT_EQ(m_host.m_nWarnings, 0);
     EXPECT_EQ(m_host.m_nRedraws, 1);
     EXPECT_EQ(m_host.m_nFinished, 1);
@@ -161,6 +162,7 @@ TEST_F(CaptureRunTest, HangUpStopsRequestsAndIsReportedOnce) {
     const auto result = Run();
     EXPECT_TRUE(result.linkLost);
     EXPECT_EQ(result.packetsAccepted, 10);
+    EXPECT_EQ(result.received.to_ullong(), 0x3FFULL); // packets 0..9, no more
     EXPECT_LE(result.packetsRequested, 12);
     EXPECT_EQ(m_host.m_nWarnings, 0);
     EXPECT_EQ(m_host.m_nLinkLost, 1);

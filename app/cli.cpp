@@ -380,9 +380,9 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     if (port.OpenPath(device, CSerialPort::kAnalyzerBaud) == 0) {
         const int error = errno;
         err << kProgram << ": cannot open " << device << ": "
-            << (error == EWOULDBLOCK ? "in use by another program"
-                : error != 0         ? std::strerror(error)
-                                     : "not a serial port")
+            << (error == EWOULDBLOCK            ? "in use by another program"
+                : error != 0 && error != ENOTTY ? std::strerror(error)
+                                                : "not a serial port")
             << "\n";
         return kCliNoAnalyzer;
     }
@@ -426,7 +426,15 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
-    link.SendSettings(framed.data());
+    if (!framed) { // the options were checked: this would be a fault of the program
+        err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
+        return kCliBadArguments;
+    }
+    if (!link.SendSettings(framed->data()) && port.IsWriteStalled()) {
+        err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
+        port.Close();
+        return kCliLinkLost;
+    }
     flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
     err << kProgram << ": capturing at " << RateText(options.rate) << " per sample\n";

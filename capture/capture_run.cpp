@@ -13,6 +13,10 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
                          CaptureFlags& flags, ICaptureHost& host) {
     CaptureResult result;
     const auto cancelled = [&flags] { return flags.m_bCancel.load(); };
+    // A dead line or one that takes no commands is not asked again and again.
+    const auto lineFailed = [&link] {
+        return link.Port().IsHungUp() || link.Port().IsWriteStalled();
+    };
 
     if (flags.m_bTriggerMode.load() != 0) {
         for (;;) {
@@ -21,7 +25,7 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
                 result.triggered = true;
                 break;
             }
-            if (flags.m_bStopRequest.load() != 0 || cancelled() || link.Port().IsHungUp()) {
+            if (flags.m_bStopRequest.load() != 0 || cancelled() || lineFailed()) {
                 break;
             }
         }
@@ -32,7 +36,7 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         }
     }
 
-    if (!cancelled() && !link.Port().IsHungUp()) {
+    if (!cancelled() && !lineFailed()) {
         link.StartDownload();
     }
     {
@@ -46,9 +50,12 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
             result.cancelled = true;
             break;
         }
-        // A dead port is not asked again for each of the remaining packets.
-        if (link.Port().IsOpen() && link.Port().IsHungUp()) {
+        if (link.Port().IsHungUp()) {
             result.linkLost = true;
+            break;
+        }
+        if (link.Port().IsWriteStalled()) {
+            result.notTakingCommands = true;
             break;
         }
         ++result.packetsRequested;
@@ -62,9 +69,9 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         store.m_fillLow += SampleStore::kFillStep;
         store.m_fillHigh += SampleStore::kFillStep;
     }
-    if (!result.linkLost && link.Port().IsOpen() && link.Port().IsHungUp()) {
-        result.linkLost = true;
-    }
+    result.linkLost = result.linkLost || link.Port().IsHungUp();
+    result.notTakingCommands =
+        !result.linkLost && (result.notTakingCommands || link.Port().IsWriteStalled());
     result.cancelled = result.cancelled || cancelled();
 
     if (!result.cancelled) {
@@ -73,6 +80,8 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     }
     if (result.linkLost && !result.cancelled) {
         host.ReportLinkLost();
+    } else if (result.notTakingCommands && !result.cancelled) {
+        host.ReportNotTakingCommands();
     }
     link.ArmCapture();
     host.RunFinished();

@@ -20,6 +20,8 @@ public:
     virtual void Redraw() {}
     /// The port went dead during the run; called once, before the run ends.
     virtual void ReportLinkLost() {}
+    /// The analyzer stopped taking commands during the run; called once, before it ends.
+    virtual void ReportNotTakingCommands() {}
     /// The last step of a run: Run may be enabled again.
     virtual void RunFinished() {}
 };
@@ -39,6 +41,7 @@ struct CaptureResult {
     int packetsAccepted = 0;
     int packetsRequested = 0;
     bool linkLost = false;
+    bool notTakingCommands = false; ///< a command could not be written whole: the run stopped
     bool cancelled = false;
     /// Bit k: packet k of this download was accepted and stored. The store's places of the
     /// others still hold an earlier capture's bytes.

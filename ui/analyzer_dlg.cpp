@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QThread>
+#include <QValidator>
 
 #include <cstdio>
 #include <future>
@@ -70,6 +71,52 @@ constexpr const char* kIncompleteDataText =
     "届かなかったサンプルは不明(VCDは x、CSVは空欄)として保存しました。 \r\n";
 constexpr const char* kIncompletePictureText =
     "画像のその部分には前の取り込みのデータが表示されています。 \r\n";
+
+// Run's checks of the fields, and a line that takes no commands.
+constexpr const char* kFieldLengthText = "%1 は半角 %2 文字で入力してください。 \r\n"
+                                         "設定は送っていません。 \r\n";
+constexpr const char* kControlCharacterText = "設定に送れない文字(制御文字)が含まれています。 \r\n"
+                                              "設定は送っていません。 \r\n";
+
+QString FieldLengthText(SettingsField field) {
+    switch (field) {
+    case SettingsField::TrigPos:
+        return QString::fromUtf8(kFieldLengthText)
+            .arg(QStringLiteral("trigpos(1:0)"))
+            .arg(kTrigPosMaxLength);
+    case SettingsField::TrigPattern:
+        return QString::fromUtf8(kFieldLengthText)
+            .arg(QString::fromUtf8("ﾄﾘｶﾞﾊﾟﾀｰﾝ(15:0)"))
+            .arg(kTrigPatternMaxLength);
+    case SettingsField::GenType:
+        break;
+    }
+    return QString::fromUtf8(kFieldLengthText).arg(QStringLiteral("gentype")).arg(kGenTypeLength);
+}
+
+// Drops control characters from whatever reaches a field, typed or pasted, so that no
+// carriage return can end the settings command early and start another; then refuses what
+// is longer than the field's place in the word. (A length limit of the field itself would
+// cut a paste before its control characters are gone.)
+class CNoControlValidator : public QValidator {
+public:
+    CNoControlValidator(int maxLength, QObject* parent)
+        : QValidator(parent), m_nMaxLength(maxLength) {}
+    State validate(QString& input, int& pos) const override {
+        for (qsizetype i = input.size() - 1; i >= 0; --i) {
+            if (input.at(i).category() == QChar::Other_Control) {
+                input.remove(i, 1);
+                if (i < pos) {
+                    --pos;
+                }
+            }
+        }
+        return input.size() > m_nMaxLength ? Invalid : Acceptable;
+    }
+
+private:
+    int m_nMaxLength;
+};
 
 struct SaveChoice {
     ExportFormat format;
@@ -137,9 +184,12 @@ void CAnalyzerDlg::BindControls() {
     m_radio20us = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_20US));
     m_picture = qobject_cast<CPictureCtrl*>(GetDlgItem(IDC_PICTURE));
 
-    // The fields take any characters, but no more than the settings word has room for.
-    m_editTrigPos->setMaxLength(kTrigPosMaxLength);
-    m_editTrigPattern->setMaxLength(kTrigPatternMaxLength);
+    // The fields take any characters but control characters, typed or pasted, and no more
+    // than the settings word has room for.
+    m_editTrigPos->setValidator(new CNoControlValidator(kTrigPosMaxLength, m_editTrigPos));
+    m_editTrigPattern->setValidator(
+        new CNoControlValidator(kTrigPatternMaxLength, m_editTrigPattern));
+    m_editGenType->setValidator(new CNoControlValidator(kGenTypeLength, m_editGenType));
 
     auto* rates = new QButtonGroup(this);
     for (auto* radio : {m_radio20ns, m_radio200ns, m_radio2us, m_radio20us}) {
@@ -397,22 +447,45 @@ void CAnalyzerDlg::ReportLinkLost() {
     WarnFromWorker(QString::fromUtf8(kLinkLostText));
 }
 
+void CAnalyzerDlg::ReportNotTakingCommands() {
+    WarnFromWorker(QString::fromUtf8(kNotTakingCommandsText));
+}
+
 // ---- Capture run ------------------------------------------------------------------------
 
 void CAnalyzerDlg::OnRun() {
     if (IsCapturing()) {
         return;
     }
+    // The analyzer gets the fields' code page 932 bytes; a field of the wrong length would
+    // shift every later character of the word into another setting's place.
+    const std::string trigPos = ToCodePage932(m_editTrigPos->text().toStdString());
+    const std::string pattern = ToCodePage932(m_editTrigPattern->text().toStdString());
+    const std::string genType = ToCodePage932(m_editGenType->text().toStdString());
+    if (const auto wrong = WrongLengthField(trigPos, pattern, genType)) {
+        MessageBoxWarning(FieldLengthText(*wrong));
+        return;
+    }
+    const auto framed = FrameSettingsWord(ComposeSettingsWord(m_rate, trigPos, pattern, genType));
+    if (!framed) {
+        MessageBoxWarning(QString::fromUtf8(kControlCharacterText));
+        return;
+    }
     // Disabling the focused button would hand the focus to the time field; it comes back.
     m_bRunHadFocus = m_buttonRun->hasFocus();
     m_buttonRun->setEnabled(false);
-    const std::string word = ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
-                                                 m_editTrigPattern->text().toStdString(),
-                                                 m_editGenType->text().toStdString());
-    const auto framed = FrameSettingsWord(word);
     m_nCaptureRate = m_rate;
-    m_strCaptureTrigPos = m_editTrigPos->text().toStdString();
-    SendSettings(framed.data());
+    m_strCaptureTrigPos = trigPos;
+    // A closed or hung-up port sends nothing and the run tells; a stalled one starts no run.
+    if (!SendSettings(framed->data()) && m_port.IsWriteStalled()) {
+        // The settings did not go out: a run now would capture with the old ones.
+        MessageBoxWarning(QString::fromUtf8(kNotTakingCommandsText));
+        m_buttonRun->setEnabled(true);
+        if (m_bRunHadFocus) {
+            m_buttonRun->setFocus();
+        }
+        return;
+    }
     m_flags.m_bCancel = false;
     try {
         m_worker = std::thread(&CAnalyzerDlg::CaptureThreadProc, this);

@@ -53,7 +53,7 @@ public:
     int IdentifyDevice() { return m_link.IdentifyDevice(); }
     void ResetDevice() { m_link.ResetDevice(); }
     void ArmCapture() { m_link.ArmCapture(); }
-    void SendSettings(const char* word) { m_link.SendSettings(word); }
+    bool SendSettings(const char* word) { return m_link.SendSettings(word); }
     int PollTrigger() { return m_link.PollTrigger(); }
     void StartDownload() { m_link.StartDownload(); }
     int RequestPacket(unsigned char* packet) { return m_link.RequestPacket(packet); }
@@ -119,6 +119,7 @@ protected:
     // ICaptureHost
     void Redraw() override { DrawWaveforms(); }
     void ReportLinkLost() override;
+    void ReportNotTakingCommands() override;
     void RunFinished() override;
 
 private:

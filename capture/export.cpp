@@ -7,7 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef QUILLON_VERSION
 #define QUILLON_VERSION ""
@@ -195,26 +199,108 @@ std::optional<ExportFormat> FormatForPath(std::string_view path) {
     return std::nullopt;
 }
 
+namespace {
+
+// Writes all of bytes to fd; false with errno set when the disk (or anything) refuses.
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool Fail(std::string& error, int code) {
+    error = std::strerror(code != 0 ? code : EIO);
+    return false;
+}
+
+// A device or pipe named as the output (e.g. /dev/stdout) is written as it is.
+bool WriteInPlace(const std::string& path, std::string_view bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        return Fail(error, errno);
+    }
+    if (!WriteAll(fd, bytes)) {
+        const int code = errno;
+        ::close(fd);
+        return Fail(error, code);
+    }
+    if (::close(fd) != 0) {
+        return Fail(error, errno);
+    }
+    error.clear();
+    return true;
+}
+
+} // namespace
+
 bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error) {
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        error = std::strerror(errno != 0 ? errno : EIO);
-        return false;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Through a symbolic link to the file it names, which is what gets replaced.
+    fs::path target = fs::path(path);
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec) {
+            target = resolved;
+        }
     }
-    errno = 0;
-    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-    if (written != bytes.size() || std::fflush(file.get()) != 0) {
-        error = std::strerror(errno != 0 ? errno : EIO);
-        return false;
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        return Fail(error, EISDIR);
     }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        return WriteInPlace(target.string(), bytes, error);
+    }
+    // A new file beside the target, written, flushed to the disk and renamed over it: the old
+    // file stays as it was until the new one is whole, and a failure leaves nothing behind.
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = (dir / ("." + target.filename().string() + ".part-" + std::to_string(::getpid()) +
+                       "-" + std::to_string(attempt)))
+                   .string();
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return Fail(error, errno);
+        }
+    }
+    if (fd < 0) {
+        return Fail(error, EEXIST);
+    }
+    if (exists) {
+        ::fchmod(fd, existing.st_mode & 07777); // the replaced file's permissions stay
+    }
+    const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    const int writeError = errno;
     // A full disk may only show when the file is closed.
-    if (std::fclose(file.release()) != 0) {
-        error = std::strerror(errno != 0 ? errno : EIO);
-        return false;
+    const bool closed = ::close(fd) == 0;
+    const int closeError = errno;
+    if (!written || !closed) {
+        ::unlink(temp.c_str());
+        return Fail(error, !written ? writeError : closeError);
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temp.c_str());
+        return Fail(error, code);
+    }
+    // The rename itself reaches the disk with the folder.
+    if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
     }
     error.clear();
     return true;

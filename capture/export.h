@@ -36,8 +36,10 @@ enum class ExportFormat { Vcd, Csv, Png };
 /// for anything else.
 std::optional<ExportFormat> FormatForPath(std::string_view path);
 
-/// Writes bytes to path, replacing what was there. On failure returns false and sets error
-/// to the system's reason (e.g. "Permission denied"). Any thread.
+/// Writes bytes to path, replacing what was there, atomically: into a new file in the same
+/// folder, flushed to the disk, then renamed over path (a device such as /dev/stdout is
+/// written directly). On failure the old file is as it was, nothing partial is left, and
+/// error holds the system's reason (e.g. "No space left on device"). Any thread.
 bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error);
 
 } // namespace quillon

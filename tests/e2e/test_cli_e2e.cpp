@@ -6,6 +6,7 @@
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "support/pty_pair.h"
+#include "support/small_disk.h"
 #include "ui/analyzer_dlg.h"
 
 #include <gtest/gtest.h>
@@ -408,6 +409,23 @@ TEST_F(CliE2E, LinkLostOrShortPacketWritesTheRestAsUnknown) {
     EXPECT_EQ(rows[1 + 3 * 128], std::to_string(3 * 128 * 20) + ",,,,,,,,,,,,,,,,");
     EXPECT_EQ(rows[1 + 4 * 128 - 1], std::to_string((4 * 128 - 1) * 20) + ",,,,,,,,,,,,,,,,");
     EXPECT_NE(rows[1 + 4 * 128].find(",0"), std::string::npos);
+}
+
+// A full disk: the old file stays as it was and no partial file is left.
+TEST_F(CliE2E, AFullDiskLeavesTheOldFileAlone) {
+    test::SmallDisk disk(256 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << "no right to mount a small tmpfs";
+    }
+    const std::string csv = disk.File("old.csv");
+    const std::string old(1000, 'o');
+    std::ofstream(csv, std::ios::binary) << old;
+    disk.Fill(16 * 1024); // a capture's CSV is some 160 kB
+    const auto result = Cli({"capture", "-o", csv});
+    EXPECT_EQ(result.exitCode, 4) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    EXPECT_EQ(Slurp(csv), old);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.csv"}));
 }
 
 TEST(CliE2EHelp, HelpNamesTheExitCodesAndVersionIsTheProgramsVersion) {

@@ -348,6 +348,23 @@ TEST_F(WriteFile, WritesAllBytesAndReplacesLongerContent) {
     EXPECT_TRUE(error.empty());
 }
 
+// The file is replaced whole by a renamed new one: its permissions stay, a link still leads
+// to it, and nothing else is left in the folder.
+TEST_F(WriteFile, ReplacesTheFileALinkNamesAndKeepsItsPermissions) {
+    const auto path = m_dir / "out.csv";
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path.string(), "old", error));
+    std::filesystem::permissions(path, std::filesystem::perms(0640));
+    std::filesystem::create_symlink(path, m_dir / "link.csv");
+    ASSERT_TRUE(WriteWholeFile((m_dir / "link.csv").string(), "new", error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(m_dir / "link.csv"));
+    EXPECT_EQ(Read(path), "new");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
 TEST_F(WriteFile, ReportsTheReason) {
     std::string error;
     EXPECT_FALSE(WriteWholeFile((m_dir / "missing" / "x.vcd").string(), "x", error));

@@ -77,7 +77,8 @@ constexpr const char* kUsage =
     "  2  bad arguments\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering or sent an incomplete packet\n";
+    "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"
+    "     is written, the missing samples as unknown (nothing if no packet arrived)\n";
 
 struct CaptureOptions {
     std::string port;
@@ -379,9 +380,9 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     if (port.OpenPath(device, CSerialPort::kAnalyzerBaud) == 0) {
         const int error = errno;
         err << kProgram << ": cannot open " << device << ": "
-            << (error == EWOULDBLOCK ? "in use by another program"
-                : error != 0         ? std::strerror(error)
-                                     : "not a serial port")
+            << (error == EWOULDBLOCK            ? "in use by another program"
+                : error != 0 && error != ENOTTY ? std::strerror(error)
+                                                : "not a serial port")
             << "\n";
         return kCliNoAnalyzer;
     }
@@ -425,7 +426,15 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
-    link.SendSettings(framed.data());
+    if (!framed) { // the options were checked: this would be a fault of the program
+        err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
+        return kCliBadArguments;
+    }
+    if (!link.SendSettings(framed->data()) && port.IsWriteStalled()) {
+        err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
+        port.Close();
+        return kCliLinkLost;
+    }
     flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
     err << kProgram << ": capturing at " << RateText(options.rate) << " per sample\n";
@@ -445,11 +454,7 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     const bool timedOut = deadline && deadline->Disarm();
     port.Close();
 
-    if (result.linkLost) {
-        err << kProgram << ": the analyzer stopped answering during the capture\n";
-        return kCliLinkLost;
-    }
-    if (options.trigger && !result.triggered) {
+    if (options.trigger && !result.triggered && !result.linkLost) {
         if (timedOut) {
             err << kProgram << ": no trigger within " << options.timeoutSeconds << " s\n";
             return kCliTimeout;
@@ -457,13 +462,24 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
         err << kProgram << ": the analyzer stopped answering while waiting for the trigger\n";
         return kCliLinkLost;
     }
-    if (result.packetsAccepted < kPacketsPerDownload) {
-        err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
-            << kPacketsPerDownload << " packets arrived whole; nothing written\n";
+    int status = kCliOk;
+    if (result.linkLost) {
+        err << kProgram << ": the analyzer stopped answering during the capture\n";
+        status = kCliLinkLost;
+    }
+    if (result.packetsAccepted == 0) {
+        err << kProgram << ": no packet arrived whole; nothing written\n";
         return kCliLinkLost;
     }
-
-    const CaptureData data = CaptureFromStore(store, options.rate);
+    // An incomplete capture is still written, its missing samples marked as unknown; the
+    // exit status tells a script that it is not whole.
+    const CaptureData data = CaptureFromRun(store, options.rate, result, options.trigPos);
+    if (result.packetsAccepted < kPacketsPerDownload) {
+        err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
+            << kPacketsPerDownload << " packets arrived whole; " << data.MissingCount() << " of "
+            << data.samples.size() << " samples are written as unknown\n";
+        status = kCliLinkLost;
+    }
     std::string bytes;
     switch (options.format) {
     case ExportFormat::Vcd:
@@ -487,7 +503,7 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     }
     err << kProgram << ": wrote " << options.output << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
-    return kCliOk;
+    return status;
 }
 
 } // namespace

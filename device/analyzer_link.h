@@ -33,7 +33,8 @@ public:
     /// "CAP\r", 30 ms.
     void ArmCapture();
     /// "SD" + the first 24 bytes of word + "\r", 200 ms. word holds at least 24 bytes.
-    void SendSettings(const char* word);
+    /// False when the command could not be written whole (the analyzer takes no bytes).
+    bool SendSettings(const char* word);
     /// "REQTR\r", 30 ms; 1 when the analyzer reports its trigger.
     int PollTrigger();
     /// "DLD\r", 30 ms.
@@ -49,7 +50,8 @@ public:
     CSerialPort& Port() { return m_port; }
 
 private:
-    void SendCommand(std::string_view text, std::chrono::milliseconds pause);
+    /// False when the port did not take the whole command (it still pauses).
+    bool SendCommand(std::string_view text, std::chrono::milliseconds pause);
     void Pause(std::chrono::milliseconds pause) const;
 
     CSerialPort& m_port;

@@ -53,7 +53,7 @@ public:
     int IdentifyDevice() { return m_link.IdentifyDevice(); }
     void ResetDevice() { m_link.ResetDevice(); }
     void ArmCapture() { m_link.ArmCapture(); }
-    void SendSettings(const char* word) { m_link.SendSettings(word); }
+    bool SendSettings(const char* word) { return m_link.SendSettings(word); }
     int PollTrigger() { return m_link.PollTrigger(); }
     void StartDownload() { m_link.StartDownload(); }
     int RequestPacket(unsigned char* packet) { return m_link.RequestPacket(packet); }
@@ -78,6 +78,10 @@ public:
 
     /// A consistent copy of the capture memory and the rate it was taken at.
     SampleStore SnapshotStore() const;
+    /// The last capture a run left (the last run that received at least one packet): its
+    /// samples, rate, which samples that run received and its trigger sample. Empty before
+    /// the first capture. Any thread.
+    CaptureData CurrentCapture() const;
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
     /// The picture the waveform area shows.
     QImage ViewImage() const;
@@ -115,6 +119,7 @@ protected:
     // ICaptureHost
     void Redraw() override { DrawWaveforms(); }
     void ReportLinkLost() override;
+    void ReportNotTakingCommands() override;
     void RunFinished() override;
 
 private:
@@ -161,6 +166,8 @@ private:
     QImage m_backImage;
     quint64 m_nDrawSerial = 0;
     int m_nCaptureRate = 1;
+    std::string m_strCaptureTrigPos; ///< the trigger position text the run was started with
+    CaptureData m_lastCapture;       ///< under m_storeLock
     std::thread m_worker;
     QPointer<QMessageBox> m_pActiveBox;
     enum class PendingEnd { None, Close, Cancel };

@@ -6,6 +6,7 @@
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "support/pty_pair.h"
+#include "support/small_disk.h"
 #include "ui/analyzer_dlg.h"
 
 #include <gtest/gtest.h>
@@ -372,7 +373,9 @@ TEST_F(CliE2E, UnwritableOutputFailsBeforeTheCapture) {
     EXPECT_TRUE(m_analyzer.Commands().empty());
 }
 
-TEST_F(CliE2E, LinkLostOrShortPacketWritesNothing) {
+// An incomplete capture is written with what arrived and the rest as unknown, and exit 5 says
+// it is not whole.
+TEST_F(CliE2E, LinkLostOrShortPacketWritesTheRestAsUnknown) {
     const std::string vcd = m_dir.File("x.vcd");
     EmulatorOptions hangUp;
     hangUp.fault = EmulatorFault::HangUp;
@@ -381,19 +384,48 @@ TEST_F(CliE2E, LinkLostOrShortPacketWritesNothing) {
     ASSERT_TRUE(dying.Start());
     const auto lost = Cli({"capture", "-o", vcd}, "COM2=" + dying.SlavePath());
     EXPECT_EQ(lost.exitCode, 5) << lost.err;
-    EXPECT_FALSE(fs::exists(vcd));
+    EXPECT_NE(lost.err.find("11 of 64 packets"), std::string::npos) << lost.err;
+    EXPECT_NE(lost.err.find("2624 of 4032 samples are written as unknown"), std::string::npos)
+        << lost.err;
+    const std::string dump = Slurp(vcd);
+    // Packets 0..10 arrived: from sample 1408 (28160 ns) on, every wire is unknown.
+    const auto unknown = dump.find("#28160\nxa\n");
+    ASSERT_NE(unknown, std::string::npos) << dump.substr(0, 400);
+    EXPECT_EQ(dump.find('x', dump.find("$enddefinitions")), unknown + 7); // none before
 
+    const std::string csv = m_dir.File("x.csv");
     EmulatorOptions shortPacket;
     shortPacket.fault = EmulatorFault::ShortPacket;
     shortPacket.faultPacket = 3;
     CAnalyzerEmulator cut(shortPacket);
     ASSERT_TRUE(cut.Start());
-    const auto incomplete = Cli({"capture", "-o", vcd}, "COM2=" + cut.SlavePath());
+    const auto incomplete = Cli({"capture", "-o", csv}, "COM2=" + cut.SlavePath());
     EXPECT_EQ(incomplete.exitCode, 5) << incomplete.err;
     EXPECT_NE(incomplete.err.find("warning: Packet is not 256. it's 255"), std::string::npos)
         << incomplete.err;
     EXPECT_NE(incomplete.err.find("63 of 64"), std::string::npos) << incomplete.err;
-    EXPECT_FALSE(fs::exists(vcd));
+    const auto rows = Lines(Slurp(csv));
+    ASSERT_EQ(rows.size(), 1u + 4032u);
+    EXPECT_EQ(rows[1 + 3 * 128], std::to_string(3 * 128 * 20) + ",,,,,,,,,,,,,,,,");
+    EXPECT_EQ(rows[1 + 4 * 128 - 1], std::to_string((4 * 128 - 1) * 20) + ",,,,,,,,,,,,,,,,");
+    EXPECT_NE(rows[1 + 4 * 128].find(",0"), std::string::npos);
+}
+
+// A full disk: the old file stays as it was and no partial file is left.
+TEST_F(CliE2E, AFullDiskLeavesTheOldFileAlone) {
+    test::SmallDisk disk(256 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << "no right to mount a small tmpfs";
+    }
+    const std::string csv = disk.File("old.csv");
+    const std::string old(1000, 'o');
+    std::ofstream(csv, std::ios::binary) << old;
+    disk.Fill(16 * 1024); // a capture's CSV is some 160 kB
+    const auto result = Cli({"capture", "-o", csv});
+    EXPECT_EQ(result.exitCode, 4) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    EXPECT_EQ(Slurp(csv), old);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.csv"}));
 }
 
 TEST(CliE2EHelp, HelpNamesTheExitCodesAndVersionIsTheProgramsVersion) {

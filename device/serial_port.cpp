@@ -73,6 +73,8 @@ int CSerialPort::Open(int nPort, int nBaud) {
     }
     const std::string path = DeviceForName(ReadPortList(), "COM" + std::to_string(nPort));
     if (path.empty()) {
+        m_nOpenError = ENOENT;
+        m_strOpenDevice = "COM" + std::to_string(nPort);
         return 0;
     }
     return OpenPath(path, nBaud);
@@ -82,17 +84,23 @@ int CSerialPort::OpenPath(const std::string& path, int nBaud) {
     if (m_bOpen == 1) {
         return 1;
     }
+    m_strOpenDevice = path;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_nOpenError = errno;
         return 0;
     }
     // flock holds even against root, whom TIOCEXCL lets through.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
         !ConfigureLine(fd, nBaud)) {
+        m_nOpenError = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
+        errno = m_nOpenError;
         return 0;
     }
+    m_nOpenError = 0;
+    m_strOpenDevice.clear();
     m_hComm = fd;
     m_bOpen = 1;
     m_bHungUp = false;

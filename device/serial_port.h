@@ -41,12 +41,18 @@ public:
     /// True once the far end has gone (cable pulled, pseudo-terminal closed).
     [[nodiscard]] bool IsHungUp() const { return m_bHungUp; }
     [[nodiscard]] const std::string& DevicePath() const { return m_strPath; }
+    /// The device and errno of the last Open or OpenPath that failed (EWOULDBLOCK or EBUSY:
+    /// another program holds it); 0 and empty after one that succeeded.
+    [[nodiscard]] int LastOpenError() const { return m_nOpenError; }
+    [[nodiscard]] const std::string& LastOpenDevice() const { return m_strOpenDevice; }
 
 private:
     int m_hComm = -1; // file descriptor; -1 when closed
     int m_bOpen = 0;
     bool m_bHungUp = false;
     std::string m_strPath;
+    int m_nOpenError = 0;
+    std::string m_strOpenDevice;
 };
 
 } // namespace quillon

@@ -50,12 +50,20 @@ bool CAnalyzerApp::InitInstance() {
         return false;
     }
     CAnalyzerDlg dlg;
+    ApplyOptions(dlg);
     dlg.DoModal();
     return false;
 }
 
+void CAnalyzerApp::ApplyOptions(CAnalyzerDlg& dlg) const {
+    if (!m_options.replyDelay.isEmpty()) {
+        dlg.SetStartReplyDelay(m_options.replyDelay);
+    }
+}
+
 int CAnalyzerApp::RunUnattended() {
     CAnalyzerDlg dlg;
+    ApplyOptions(dlg);
     dlg.SetUnattended(true);
     dlg.OnInitDialog();
     dlg.show();

@@ -5,6 +5,8 @@
 
 namespace quillon {
 
+class CAnalyzerDlg;
+
 class CAnalyzerApp {
 public:
     /// Runs the whole program; returns the process exit status.
@@ -15,6 +17,8 @@ public:
 private:
     /// One capture without a user, the window saved as a picture. GUI thread.
     int RunUnattended();
+    /// The command line's settings for the window, before its initialisation.
+    void ApplyOptions(CAnalyzerDlg& dlg) const;
 
     AppOptions m_options;
     int m_nExitCode = 0;

@@ -12,9 +12,11 @@
 #include <QImage>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,12 @@ constexpr double kMaxTimeoutSeconds = 1e6; // some 11 days: beyond that, surely 
 constexpr const char* kImmediatePattern = "0000000000000000";
 constexpr const char* kDefaultTrigPos = "00";
 constexpr const char* kGenType = "0";
+constexpr int kMaxReplyDelayMs = 60'000;
+constexpr int kMaxCount = 1'000'000;
+// How often the interrupt watch looks whether the captures have ended.
+constexpr std::chrono::milliseconds kSignalPoll = 100ms;
+// Exit status after a second Ctrl+C abandoned the capture under way (128 + SIGINT).
+constexpr int kInterruptedStatus = 130;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
@@ -66,6 +74,13 @@ constexpr const char* kUsage =
     "  --timeout SECONDS    how long to wait for the trigger (default 10; 0 waits on)\n"
     "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
     "                       2us/d 5us/d\n"
+    "  --count N            N captures one after another into FILE numbered NAME-001.EXT,\n"
+    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C, which ends after the\n"
+    "                       capture under way (a second Ctrl+C abandons it)\n"
+    "  --fast               read each reply as soon as it is complete instead of after the\n"
+    "                       fixed pause (the pause stays the upper bound)\n"
+    "  --reply-delay MS     reply wait after the identification and reset commands\n"
+    "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
@@ -89,6 +104,9 @@ struct CaptureOptions {
     std::string zoom;
     std::string output;
     ExportFormat format = ExportFormat::Vcd;
+    std::optional<int> count; ///< set: numbered files; 0 repeats until interrupted
+    bool fast = false;
+    std::chrono::milliseconds replyDelay = kDefaultReplyDelay;
 };
 
 struct RateName {
@@ -117,6 +135,16 @@ bool IsPattern(const std::string& text) {
 bool IsTrigPos(const std::string& text) {
     return text.size() == static_cast<std::size_t>(kTrigPosMaxLength) &&
            std::all_of(text.begin(), text.end(), [](char c) { return c == '0' || c == '1'; });
+}
+
+std::optional<int> ParseCount(const std::string& text, int max) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > max) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<double> ParseSeconds(const std::string& text) {
@@ -149,9 +177,14 @@ std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& a
             }
             return std::nullopt;
         };
+        if (name == "--fast" && !inlineValue) {
+            options.fast = true;
+            continue;
+        }
         const bool known = name == "-o" || name == "--output" || name == "--port" ||
                            name == "--rate" || name == "--trigger" || name == "--trigpos" ||
-                           name == "--timeout" || name == "--zoom";
+                           name == "--timeout" || name == "--zoom" || name == "--count" ||
+                           name == "--reply-delay";
         if (!known) {
             return name.rfind('-', 0) == 0 ? "unknown option '" + name + "'"
                                            : "unexpected argument '" + name + "'";
@@ -211,6 +244,19 @@ std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& a
                        *text + "'";
             }
             options.zoom = *text;
+        } else if (name == "--count") {
+            options.count = ParseCount(*text, kMaxCount);
+            if (!options.count) {
+                return "--count needs a number of captures (0 repeats until Ctrl+C), not '" +
+                       *text + "'";
+            }
+        } else if (name == "--reply-delay") {
+            const auto ms = ParseCount(*text, kMaxReplyDelayMs);
+            if (!ms) {
+                return "--reply-delay needs milliseconds from 0 to " +
+                       std::to_string(kMaxReplyDelayMs) + ", not '" + *text + "'";
+            }
+            options.replyDelay = std::chrono::milliseconds(*ms);
         }
     }
     if (!haveOutput) {
@@ -225,7 +271,9 @@ std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& a
 /// Messages of the link and the run, written to the error stream on the calling thread.
 class CCliHost : public IAnalyzerHost, public ICaptureHost {
 public:
-    explicit CCliHost(std::ostream& err) : m_err(err) {}
+    CCliHost(std::ostream& err, std::chrono::milliseconds replyDelay)
+        : m_err(err), m_replyDelay(replyDelay) {}
+    std::chrono::milliseconds ReplyDelay() override { return m_replyDelay; }
     void ShowReply(const std::string& text) override { m_strLastReply = text; }
     void ShowPacketWarning(const std::string& text) override {
         std::string line = text;
@@ -239,8 +287,62 @@ public:
 
 private:
     std::ostream& m_err;
+    std::chrono::milliseconds m_replyDelay;
     std::string m_strLastReply;
 };
+
+/// While captures repeat: the first SIGINT (or SIGTERM) asks to end after the capture under
+/// way, a second one abandons it. The signals are taken by a thread of its own.
+class CInterruptWatch {
+public:
+    explicit CInterruptWatch(std::atomic<bool>& abandon) {
+        sigemptyset(&m_signals);
+        sigaddset(&m_signals, SIGINT);
+        sigaddset(&m_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &m_signals, &m_oldMask);
+        m_thread = std::thread([this, &abandon] {
+            const timespec poll{0, std::chrono::nanoseconds(kSignalPoll).count()};
+            while (!m_bDone) {
+                if (sigtimedwait(&m_signals, nullptr, &poll) < 0) {
+                    continue;
+                }
+                if (m_bEndRequested.exchange(true)) {
+                    m_bAbandoned = true;
+                    abandon = true;
+                }
+            }
+        });
+    }
+    ~CInterruptWatch() {
+        m_bDone = true;
+        m_thread.join();
+        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+    }
+    CInterruptWatch(const CInterruptWatch&) = delete;
+    CInterruptWatch& operator=(const CInterruptWatch&) = delete;
+
+    [[nodiscard]] bool EndRequested() const { return m_bEndRequested; }
+    [[nodiscard]] bool Abandoned() const { return m_bAbandoned; }
+
+private:
+    sigset_t m_signals{};
+    sigset_t m_oldMask{};
+    std::atomic<bool> m_bDone{false};
+    std::atomic<bool> m_bEndRequested{false};
+    std::atomic<bool> m_bAbandoned{false};
+    std::thread m_thread;
+};
+
+/// NAME.EXT -> NAME-007.EXT
+std::string NumberedPath(const std::string& path, int n) {
+    char number[16];
+    std::snprintf(number, sizeof number, "-%03d", n);
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const auto at = hasExt ? dot : path.size();
+    return path.substr(0, at) + number + path.substr(at);
+}
 
 /// Sets a flag once the time is up, unless disarmed first. Its own thread waits.
 class CDeadline {
@@ -353,13 +455,20 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     if (options.port.empty()) {
         err << kProgram << ": searching the serial ports for the analyzer\n";
         const PortList ports = ReadPortList();
-        const int com = DiscoverAnalyzer(ports, port, link, [&](int n, bool identified) {
-            if (!identified) {
-                err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
-                    << Printable(host.LastReply()) << "\")\n";
-            }
-        });
+        COpenFailures failures;
+        const int com = DiscoverAnalyzer(
+            ports, port, link,
+            [&](int n, bool identified) {
+                if (!identified) {
+                    err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
+                        << Printable(host.LastReply()) << "\")\n";
+                }
+            },
+            &failures);
         if (com < 0) {
+            for (const auto& line : failures.Lines()) {
+                err << kProgram << ": " << line << "\n";
+            }
             err << kProgram << ": no analyzer found among " << ports.size()
                 << " listed port(s); check the cable, access to the port (group dialout) and "
                    "QUILLON_PORTS\n";
@@ -397,32 +506,11 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     return kCliOk;
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
-    CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(args, options)) {
-        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
-        return kCliBadArguments;
-    }
-    std::string reason;
-    if (!ProbeWritable(options.output, reason)) {
-        err << kProgram << ": cannot write " << options.output << ": " << reason << "\n";
-        return kCliWriteFailed;
-    }
-
-    CSerialPort port;
-    CCliHost host(err);
-    CAnalyzerLink link(port, host);
-    CaptureFlags flags;
-    link.SetCancelFlag(&flags.m_bCancel);
-    if (const int status = ConnectAnalyzer(options, port, link, host, err); status != kCliOk) {
-        return status;
-    }
-
-    // The window's start-up and Run, in the same order and with the same pauses.
-    std::this_thread::sleep_for(kBeforeResetPause);
-    link.ResetDevice();
-    std::this_thread::sleep_for(kAfterResetPause);
-    link.ArmCapture();
+/// One capture after the start-up: settings, trigger wait, download, the file. The port stays
+/// open and the analyzer armed.
+int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyzerLink& link,
+                CaptureFlags& flags, CCliHost& host, const CInterruptWatch* watch,
+                std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
@@ -430,9 +518,9 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
         err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
         return kCliBadArguments;
     }
-    if (!link.SendSettings(framed->data()) && port.IsWriteStalled()) {
+    if (!link.SendSettings(framed->data()) && link.Port().IsWriteStalled()) {
         err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
-        port.Close();
+        link.Port().Close();
         return kCliLinkLost;
     }
     flags.m_bTriggerMode = options.trigger ? 1 : 0;
@@ -452,8 +540,11 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     std::mutex storeLock;
     const CaptureResult result = RunCapture(link, store, storeLock, flags, host);
     const bool timedOut = deadline && deadline->Disarm();
-    port.Close();
 
+    if (watch != nullptr && watch->Abandoned()) {
+        err << kProgram << ": interrupted; the capture under way was not written\n";
+        return kInterruptedStatus;
+    }
     if (options.trigger && !result.triggered && !result.linkLost) {
         if (timedOut) {
             err << kProgram << ": no trigger within " << options.timeoutSeconds << " s\n";
@@ -497,13 +588,64 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
         break;
     }
     }
-    if (!WriteWholeFile(options.output, bytes, reason)) {
-        err << kProgram << ": cannot write " << options.output << ": " << reason << "\n";
+    std::string reason;
+    if (!WriteWholeFile(path, bytes, reason)) {
+        err << kProgram << ": cannot write " << path << ": " << reason << "\n";
         return kCliWriteFailed;
     }
-    err << kProgram << ": wrote " << options.output << " (" << data.samples.size() << " samples, "
+    err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
     return status;
+}
+
+int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
+    CaptureOptions options;
+    if (const auto problem = ParseCaptureOptions(args, options)) {
+        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
+        return kCliBadArguments;
+    }
+    const auto pathOf = [&options](int n) {
+        return options.count ? NumberedPath(options.output, n) : options.output;
+    };
+    std::string reason;
+    if (!ProbeWritable(pathOf(1), reason)) {
+        err << kProgram << ": cannot write " << pathOf(1) << ": " << reason << "\n";
+        return kCliWriteFailed;
+    }
+
+    CSerialPort port;
+    CCliHost host(err, options.replyDelay);
+    CAnalyzerLink link(port, host);
+    link.SetFastReplies(options.fast);
+    CaptureFlags flags;
+    link.SetCancelFlag(&flags.m_bCancel);
+    // Repeated captures end on Ctrl+C after the capture under way; a single one as always.
+    std::optional<CInterruptWatch> watch;
+    if (options.count.value_or(1) != 1) {
+        watch.emplace(flags.m_bCancel);
+    }
+    if (const int status = ConnectAnalyzer(options, port, link, host, err); status != kCliOk) {
+        return status;
+    }
+
+    // The window's start-up and Run, in the same order and with the same pauses.
+    std::this_thread::sleep_for(kBeforeResetPause);
+    link.ResetDevice();
+    std::this_thread::sleep_for(kAfterResetPause);
+    link.ArmCapture();
+    const int count = options.count.value_or(1);
+    for (int n = 1; count == 0 || n <= count; ++n) {
+        const int status =
+            CaptureOnce(options, pathOf(n), link, flags, host, watch ? &*watch : nullptr, err);
+        if (status != kCliOk) {
+            return status;
+        }
+        if (watch && watch->EndRequested()) {
+            err << kProgram << ": interrupted after " << n << " capture(s)\n";
+            break;
+        }
+    }
+    return kCliOk;
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 
 namespace quillon {
 
+namespace {
+constexpr int kMaxReplyDelayMs = 60'000;
+}
+
 AppOptions ParseAppOptions(const QStringList& arguments) {
     AppOptions options;
     QCommandLineParser parser;
@@ -26,7 +30,12 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         QStringLiteral("Unattended: capture once, save the window as a PNG file, exit. "
                        "Messages go to standard error."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, demo, screenshot});
+    const QCommandLineOption replyDelay(
+        QStringLiteral("reply-delay"),
+        QStringLiteral("Reply wait after the identification and reset commands, in ms "
+                       "(default 30), for an analyzer that answers more slowly."),
+        QStringLiteral("ms"));
+    parser.addOptions({help, version, demo, screenshot, replyDelay});
     if (!parser.parse(arguments)) {
         options.exitNow = true;
         options.exitCode = 2;
@@ -49,6 +58,20 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         options.output = QStringLiteral("quillon: unexpected argument '%1'\n")
                              .arg(parser.positionalArguments().first());
         return options;
+    }
+    if (parser.isSet(replyDelay)) {
+        bool bNumber = false;
+        const int ms = parser.value(replyDelay).toInt(&bNumber);
+        if (!bNumber || ms < 0 || ms > kMaxReplyDelayMs) {
+            options.exitNow = true;
+            options.exitCode = 2;
+            options.output =
+                QStringLiteral("quillon: --reply-delay needs milliseconds from 0 to %1, not '%2'\n")
+                    .arg(kMaxReplyDelayMs)
+                    .arg(parser.value(replyDelay));
+            return options;
+        }
+        options.replyDelay = QString::number(ms);
     }
     options.demo = parser.isSet(demo);
     options.screenshot = parser.value(screenshot);

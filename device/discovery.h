@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -22,11 +24,33 @@ int ListedPortNumber(const PortList& ports, int n);
 /// analyzer.
 using DiscoveryObserver = std::function<void(int nCom, bool bIdentified)>;
 
+/// Why listed ports could not be opened during one search, kept when the user can mend it:
+/// no permission, or another program holds the port.
+class COpenFailures {
+public:
+    /// After a failed Open of a listed port: keeps its cause if it is one of those.
+    void Note(const CSerialPort& port);
+    void Clear() { m_lines.clear(); }
+    [[nodiscard]] bool IsEmpty() const { return m_lines.empty(); }
+    /// One line per port, e.g. "/dev/ttyACM0: Permission denied — add yourself to the
+    /// dialout group".
+    [[nodiscard]] const std::vector<std::string>& Lines() const { return m_lines; }
+    /// The lines joined by '\n'.
+    [[nodiscard]] std::string Text() const;
+
+private:
+    std::vector<std::string> m_lines;
+};
+
+/// The line for a port that could not be opened with errno error; empty for other causes.
+std::string OpenFailureCause(const std::string& device, int error);
+
 /// Walks COM 0..99 like the window's start-up: a listed number is opened at 921600 baud,
 /// after 100 ms asked to identify itself, and closed again unless it is the analyzer.
 /// Returns the COM number left open on port, or -1 (port closed). ports is the list searched
 /// (normally ReadPortList()); the port itself is opened by number. The calling thread waits.
+/// failures, when given, collects why listed ports could not be opened.
 int DiscoverAnalyzer(const PortList& ports, CSerialPort& port, CAnalyzerLink& link,
-                     const DiscoveryObserver& observer = {});
+                     const DiscoveryObserver& observer = {}, COpenFailures* failures = nullptr);
 
 } // namespace quillon

@@ -74,6 +74,8 @@ int CSerialPort::Open(int nPort, int nBaud) {
     }
     const std::string path = DeviceForNumber(ReadPortList(), nPort);
     if (path.empty()) {
+        m_nOpenError = ENOENT;
+        m_strOpenDevice = "COM" + std::to_string(nPort);
         return 0;
     }
     return OpenPath(path, nBaud);
@@ -83,25 +85,29 @@ int CSerialPort::OpenPath(const std::string& path, int nBaud) {
     if (m_bOpen == 1) {
         return 1;
     }
+    m_strOpenDevice = path;
     // Opening a FIFO would block or feed its reader; look before opening.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
+        m_nOpenError = errno;
         return 0;
     }
     if (!S_ISCHR(info.st_mode)) {
+        m_nOpenError = ENOTTY;
         errno = ENOTTY;
         return 0;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_nOpenError = errno;
         return 0;
     }
     // flock holds even against root, whom TIOCEXCL lets through. Who fails here touches
     // nothing: the exclusive mode belongs to the program that holds the port.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd)) {
-        const int error = errno;
+        m_nOpenError = errno;
         ::close(fd);
-        errno = error;
+        errno = m_nOpenError;
         return 0;
     }
     int alreadyExclusive = 0;
@@ -110,12 +116,16 @@ int CSerialPort::OpenPath(const std::string& path, int nBaud) {
     }
     const bool setExclusive = alreadyExclusive == 0;
     if ((setExclusive && ::ioctl(fd, TIOCEXCL) != 0) || !ConfigureLine(fd, nBaud)) {
+        m_nOpenError = errno;
         if (setExclusive) {
             ::ioctl(fd, TIOCNXCL);
         }
         ::close(fd);
+        errno = m_nOpenError;
         return 0;
     }
+    m_nOpenError = 0;
+    m_strOpenDevice.clear();
     m_hComm = fd;
     m_bOpen = 1;
     m_bHungUp = false;

@@ -49,6 +49,10 @@ public:
     /// True when the last Write could not hand all its bytes to the line in time.
     [[nodiscard]] bool IsWriteStalled() const { return m_bOpen != 0 && m_bWriteStalled; }
     [[nodiscard]] const std::string& DevicePath() const { return m_strPath; }
+    /// The device and errno of the last Open or OpenPath that failed (EWOULDBLOCK or EBUSY:
+    /// another program holds it); 0 and empty after one that succeeded.
+    [[nodiscard]] int LastOpenError() const { return m_nOpenError; }
+    [[nodiscard]] const std::string& LastOpenDevice() const { return m_strOpenDevice; }
 
 private:
     /// One byte, waiting for the line until deadline; false when it was not taken.
@@ -60,6 +64,8 @@ private:
     bool m_bWriteStalled = false;
     bool m_bSetExclusive = false; ///< this object set TIOCEXCL and clears it on closing
     std::string m_strPath;
+    int m_nOpenError = 0;
+    std::string m_strOpenDevice;
 };
 
 } // namespace quillon

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -39,9 +39,12 @@ bool MakeRaw(int fd) {
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-int TimeoutMs(CAnalyzerEmulator::Clock::time_point at, CAnalyzerEmulator::Clock::time_point now) {
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(at - now).count();
-    return static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
+timespec TimeUntil(CAnalyzerEmulator::Clock::time_point at,
+                   CAnalyzerEmulator::Clock::time_point now) {
+    const auto ns = std::max<std::int64_t>(
+        0, std::chrono::duration_cast<std::chrono::nanoseconds>(at - now).count());
+    constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+    return {static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
 }
 
 std::string Escape(const std::string& text) {
@@ -84,6 +87,8 @@ bool CAnalyzerEmulator::Start() {
     CloseAll();
     m_bHungUp = false;
     m_output.clear();
+    m_nextWrite.reset();
+    m_lineFreeAt = {};
     m_hangUpDeadline.reset();
     m_splitter = CCommandSplitter{};
     m_nCopiedCaptureSerial = 0;
@@ -182,13 +187,14 @@ void CAnalyzerEmulator::Serve() {
         if (m_bHungUp) {
             return;
         }
-        int timeoutMs = -1;
+        std::optional<Clock::time_point> wake;
         const auto wakeAt = [&](Clock::time_point at) {
-            const int ms = TimeoutMs(at, now);
-            timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+            if (!wake || at < *wake) {
+                wake = at;
+            }
         };
-        if (!m_output.empty() && !bBlocked) {
-            wakeAt(m_output.front().chunk.due);
+        if (m_nextWrite && !bBlocked) {
+            wakeAt(*m_nextWrite);
         }
         if (m_hangUpDeadline) {
             wakeAt(*m_hangUpDeadline);
@@ -202,7 +208,9 @@ void CAnalyzerEmulator::Serve() {
         pollfd fds[2] = {{m_nWakeReadFd, POLLIN, 0},
                          {m_nMasterFd, static_cast<short>(POLLIN | (bBlocked ? POLLOUT : 0)), 0}};
         const nfds_t count = masterQuietUntil ? 1 : 2;
-        if (::poll(fds, count, timeoutMs) < 0) {
+        // Sub-millisecond waits: paced output goes out a few bytes at a time.
+        const timespec timeout = wake ? TimeUntil(*wake, now) : timespec{};
+        if (::ppoll(fds, count, wake ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -248,7 +256,7 @@ void CAnalyzerEmulator::HandleLine(const std::string& line, Clock::time_point no
         return;
     }
     for (OutputChunk& chunk : m_pModel->Handle(line, now)) {
-        m_output.push_back({std::move(chunk), 0});
+        m_output.push_back({std::move(chunk), 0, std::nullopt});
     }
     const std::lock_guard lock(m_mutex);
     m_settings = m_pModel->Settings();
@@ -258,14 +266,38 @@ void CAnalyzerEmulator::HandleLine(const std::string& line, Clock::time_point no
     }
 }
 
+std::size_t CAnalyzerEmulator::BytesSentBy(Clock::time_point lineStart,
+                                           Clock::time_point now) const {
+    const double seconds = std::chrono::duration<double>(now - lineStart).count();
+    return seconds <= 0 ? 0
+                        : static_cast<std::size_t>(seconds * m_options.lineRateBaud / kBitsPerByte);
+}
+
+CAnalyzerEmulator::Clock::time_point CAnalyzerEmulator::LineTimeOf(Clock::time_point lineStart,
+                                                                   std::size_t n) const {
+    const double seconds =
+        static_cast<double>(n) * kBitsPerByte / static_cast<double>(m_options.lineRateBaud);
+    return lineStart + std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 bool CAnalyzerEmulator::WriteDue(Clock::time_point now) {
+    m_nextWrite.reset();
     while (!m_output.empty()) {
         PendingOutput& pending = m_output.front();
         if (pending.chunk.due > now) {
+            m_nextWrite = pending.chunk.due;
             return true;
         }
         const std::string& bytes = pending.chunk.bytes;
-        while (pending.sent < bytes.size()) {
+        std::size_t allowed = bytes.size();
+        if (m_options.lineRateBaud > 0) {
+            // A byte is handed over once its last bit would have crossed the line.
+            if (!pending.lineStart) {
+                pending.lineStart = std::max(pending.chunk.due, m_lineFreeAt);
+            }
+            allowed = std::min(allowed, BytesSentBy(*pending.lineStart, now));
+        }
+        while (pending.sent < allowed) {
             const ssize_t n =
                 ::write(m_nMasterFd, bytes.data() + pending.sent, bytes.size() - pending.sent);
             if (n > 0) {
@@ -277,6 +309,13 @@ bool CAnalyzerEmulator::WriteDue(Clock::time_point now) {
             } else {
                 pending.sent = bytes.size(); // the line refused it: drop it
             }
+        }
+        if (pending.sent < bytes.size()) {
+            m_nextWrite = LineTimeOf(*pending.lineStart, pending.sent + 1);
+            return true;
+        }
+        if (pending.lineStart) {
+            m_lineFreeAt = LineTimeOf(*pending.lineStart, bytes.size());
         }
         if (pending.chunk.hangUpAfter) {
             m_hangUpDeadline = now + kHangUpGrace;

@@ -62,12 +62,17 @@ private:
     struct PendingOutput {
         OutputChunk chunk;
         std::size_t sent = 0;
+        std::optional<Clock::time_point> lineStart; // paced: when its first byte went out
     };
 
     void Serve();
     void ReadCommands(Clock::time_point now);
     void HandleLine(const std::string& line, Clock::time_point now);
     bool WriteDue(Clock::time_point now); // false: blocked, wait for POLLOUT
+    /// Paced output: how many bytes of a chunk whose first byte started at lineStart have
+    /// left the line by now, and when byte count n will have.
+    [[nodiscard]] std::size_t BytesSentBy(Clock::time_point lineStart, Clock::time_point now) const;
+    [[nodiscard]] Clock::time_point LineTimeOf(Clock::time_point lineStart, std::size_t n) const;
     void HangUp();
     void CloseAll();
     void LogLine(const std::string& text, Clock::time_point now);
@@ -91,6 +96,8 @@ private:
     std::unique_ptr<CAnalyzerModel> m_pModel;
     CCommandSplitter m_splitter;
     std::deque<PendingOutput> m_output;
+    std::optional<Clock::time_point> m_nextWrite;      // when WriteDue has more to write
+    Clock::time_point m_lineFreeAt;                    // paced: when the line has sent all so far
     std::optional<Clock::time_point> m_hangUpDeadline; // set once the fatal packet is out
     std::uint64_t m_nCopiedCaptureSerial = 0;
 

@@ -64,6 +64,8 @@ std::string EmulatorUsage() {
            "  --garbage-bytes N    noise bytes of the garbage fault, 1..16 (default 2)\n"
            "  --gentype C          force signal set C: 1 counter, 2 all low, 3 all high,\n"
            "                       anything else the bench (default: as the program asks)\n"
+           "  --line-rate BAUD     send no faster than a serial line at BAUD, 10 bits a\n"
+           "                       byte (e.g. 921600); default: as fast as the pty takes it\n"
            "  --help               this text\n"
            "Runs until SIGINT or SIGTERM.\n";
 }
@@ -110,6 +112,10 @@ EmulatorCommandLine ParseEmulatorCommandLine(const std::vector<std::string>& arg
             const auto n = ParseInt(value, 1, 16);
             bGood = n.has_value();
             options.garbageBytes = n.value_or(2);
+        } else if (name == "--line-rate") {
+            const auto baud = ParseInt(value, 0, 100'000'000);
+            bGood = baud.has_value();
+            options.lineRateBaud = baud.value_or(0);
         } else if (name == "--gentype") {
             bGood = value.size() == 1;
             if (bGood) {

@@ -31,9 +31,13 @@ struct EmulatorOptions {
     int shortPacketBytes = 255;          ///< 0..255, for ShortPacket
     int garbageBytes = 2;                ///< 1.., for Garbage
     std::optional<char> genType;         ///< forces the signal set, whatever SD says
-    std::string logPath;                 ///< one line per received command; empty: none
-    std::string linkPath;                ///< symbolic link to the slave; empty: none
+    int lineRateBaud = 0; ///< output paced at this line rate, 10 bits a byte; 0: unpaced
+    std::string logPath;  ///< one line per received command; empty: none
+    std::string linkPath; ///< symbolic link to the slave; empty: none
 };
+
+/// Bits on the line per byte: start bit, 8 data bits, stop bit.
+inline constexpr int kBitsPerByte = 10;
 
 /// "none", "silent", "foreign", "delay", "late-byte", "short-packet", "long-packet",
 /// "garbage", "hang-up".

@@ -44,7 +44,6 @@ namespace {
 constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
 constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
 constexpr std::chrono::milliseconds kWorkerPoll = 20ms;
-constexpr const char* kStartReplyDelay = "30";
 constexpr const char* kDefaultGenPeriod = "00000000";
 constexpr const char* kDefaultGenType = "0";
 constexpr const char* kDefaultTrigPattern = "0000000000000000";
@@ -117,6 +116,11 @@ public:
 private:
     int m_nMaxLength;
 };
+
+// Capturing choices of the context menu.
+constexpr const char* kRepeatMenuText = "連続取り込み(&R)";
+constexpr const char* kFastMenuText = "高速ダウンロード(&F)";
+constexpr const char* kRescanMenuText = "ロジアナを再検索(&S)";
 
 struct SaveChoice {
     ExportFormat format;
@@ -222,7 +226,7 @@ int CAnalyzerDlg::DoModal() {
 bool CAnalyzerDlg::OnInitDialog() {
     UpdateData(false); // 1006 shows "1us/d"
     setWindowIcon(m_hIcon);
-    m_editDelay->setText(QString::fromLatin1(kStartReplyDelay));
+    m_editDelay->setText(m_strStartReplyDelay);
     m_spinZoom->SetRange(kZoomMin, kZoomMax);
     m_spinZoom->SetPos(kZoomStart); // its change notification finds m_bReady 0
     m_bReady = 1;
@@ -274,6 +278,18 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
                    [this] { OnSaveAs(ExportFormat::Csv); });
     menu.addAction(QString::fromUtf8(kSavePngMenuText), this,
                    [this] { OnSaveAs(ExportFormat::Png); });
+    menu.addSeparator();
+    QAction* repeat =
+        menu.addAction(QString::fromUtf8(kRepeatMenuText), this, [this](bool b) { SetRepeat(b); });
+    repeat->setCheckable(true);
+    repeat->setChecked(IsRepeat());
+    QAction* fast = menu.addAction(QString::fromUtf8(kFastMenuText), this,
+                                   [this](bool b) { SetFastDownload(b); });
+    fast->setCheckable(true);
+    fast->setChecked(IsFastDownload());
+    menu.addSeparator();
+    menu.addAction(QString::fromUtf8(kRescanMenuText), this, &CAnalyzerDlg::OnRescan)
+        ->setEnabled(!IsCapturing());
     menu.exec(event->globalPos());
 }
 
@@ -323,6 +339,8 @@ int CAnalyzerDlg::FindPort(int n) {
         result = 1;
         UpdateData(false);
         UpdateWindow();
+    } else if (found != -1) {
+        m_openFailures.Note(m_port);
     }
     if (result == 0) {
         m_editReply->setText(QString::fromLatin1(kNoPortText));
@@ -333,6 +351,7 @@ int CAnalyzerDlg::FindPort(int n) {
 }
 
 void CAnalyzerDlg::StartDevice() {
+    m_openFailures.Clear();
     int found = 0;
     for (int i = 0; i <= kDiscoveryLastCom; ++i) {
         if (FindPort(i) == 1) {
@@ -345,7 +364,13 @@ void CAnalyzerDlg::StartDevice() {
         }
     }
     if (found == 0) {
-        MessageBoxWarning(QString::fromUtf8(kNotFoundText));
+        // A port that could not be opened for a reason the user can mend is named as well.
+        for (const auto& line : m_openFailures.Lines()) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                         line.c_str());
+        }
+        MessageBoxWarning(QString::fromUtf8(kNotFoundText),
+                          QString::fromStdString(m_openFailures.Text()));
     }
     std::this_thread::sleep_for(kBeforeResetPause);
     ResetDevice();
@@ -369,7 +394,7 @@ void CAnalyzerDlg::ShowReply(const std::string& text) {
 
 // ---- Messages ----------------------------------------------------------------------------
 
-void CAnalyzerDlg::MessageBoxWarning(const QString& text) {
+void CAnalyzerDlg::MessageBoxWarning(const QString& text, const QString& details) {
     emit MessageShown(text);
     if (m_bUnattended) {
         // The text exactly as the box would show it, for whoever reads the log.
@@ -380,6 +405,9 @@ void CAnalyzerDlg::MessageBoxWarning(const QString& text) {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
                     QMessageBox::Ok, isVisible() ? this : nullptr);
     box.setFont(font());
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
     m_pActiveBox = &box;
     box.exec();
     m_pActiveBox = nullptr;
@@ -471,8 +499,12 @@ void CAnalyzerDlg::OnRun() {
         MessageBoxWarning(QString::fromUtf8(kControlCharacterText));
         return;
     }
-    // Disabling the focused button would hand the focus to the time field; it comes back.
-    m_bRunHadFocus = m_buttonRun->hasFocus();
+    if (!m_bRepeatNext) { // the user's Run, not the next capture of a repetition
+        // Disabling the focused button would hand the focus to the time field; it comes back.
+        m_bRunHadFocus = m_buttonRun->hasFocus();
+        m_bRepeating = m_bRepeat;
+        m_bRepeatEnding = false;
+    }
     m_buttonRun->setEnabled(false);
     m_nCaptureRate = m_rate;
     m_strCaptureTrigPos = trigPos;
@@ -518,13 +550,17 @@ void CAnalyzerDlg::OnCaptureThreadDone() {
     if (m_worker.joinable()) {
         m_worker.join(); // its last step was to post this: it is ending now
     }
-    m_buttonRun->setEnabled(true);
-    if (m_bRunHadFocus) {
-        m_buttonRun->setFocus();
-    }
-    emit CaptureFinished();
     const PendingEnd pending = m_pendingEnd;
     m_pendingEnd = PendingEnd::None;
+    const bool bRepeatOn = pending == PendingEnd::None && RepeatGoesOn();
+    if (!bRepeatOn) {
+        EndRun();
+    }
+    // Whoever follows the captures sees each one before the next overwrites the store.
+    emit CaptureFinished();
+    if (bRepeatOn && !StartRepeatCapture()) {
+        EndRun();
+    }
     if (pending == PendingEnd::Close) {
         close();
     } else if (pending == PendingEnd::Cancel) {
@@ -532,8 +568,62 @@ void CAnalyzerDlg::OnCaptureThreadDone() {
     }
 }
 
+bool CAnalyzerDlg::RepeatGoesOn() const {
+    // A repetition without a working analyzer would only repeat its warnings.
+    return m_bRepeating && m_bRepeat && !m_bRepeatEnding && m_port.IsOpen() && !m_port.IsHungUp();
+}
+
+bool CAnalyzerDlg::StartRepeatCapture() {
+    if (!RepeatGoesOn()) { // ended by a receiver of CaptureFinished
+        return false;
+    }
+    m_bRepeatNext = true;
+    OnRun();
+    m_bRepeatNext = false;
+    return IsCapturing();
+}
+
+void CAnalyzerDlg::EndRun() {
+    if (m_bRepeatEnding) {
+        m_flags.m_bStopRequest = 0; // that Stop has ended the repetition
+    }
+    m_bRepeating = false;
+    m_bRepeatEnding = false;
+    m_buttonRun->setEnabled(true);
+    if (m_bRunHadFocus) {
+        m_buttonRun->setFocus();
+    }
+}
+
 void CAnalyzerDlg::OnStop() {
     m_flags.m_bStopRequest = 1;
+    if (m_bRepeating) {
+        m_bRepeatEnding = true;
+    }
+}
+
+void CAnalyzerDlg::SetRepeat(bool bRepeat) {
+    if (bRepeat == m_bRepeat) {
+        return;
+    }
+    m_bRepeat = bRepeat;
+    emit RepeatChanged(bRepeat);
+}
+
+void CAnalyzerDlg::SetFastDownload(bool bFast) {
+    if (bFast == IsFastDownload()) {
+        return;
+    }
+    m_link.SetFastReplies(bFast);
+    emit FastDownloadChanged(bFast);
+}
+
+void CAnalyzerDlg::OnRescan() {
+    if (IsCapturing()) {
+        return;
+    }
+    m_port.Close();
+    StartDevice();
 }
 
 void CAnalyzerDlg::OnTriggerMode() {

@@ -5,6 +5,7 @@
 #include "capture/export.h"
 #include "capture/sample_store.h"
 #include "device/analyzer_link.h"
+#include "device/discovery.h"
 #include "device/serial_port.h"
 
 #include <QDialog>
@@ -59,9 +60,27 @@ public:
     int RequestPacket(unsigned char* packet) { return m_link.RequestPacket(packet); }
 
     // Capture run.
+    /// Run: one capture, or with repetition on, captures one after another until Stop.
     void OnRun();
+    /// Stop: ends a trigger wait, and a repetition after the capture under way.
     void OnStop();
     void OnTriggerMode();
+
+    // Choices of the context menu, also driven by other windows. GUI thread.
+    /// Repeated capture: Run starts the next capture once the last one is drawn and the
+    /// analyzer re-armed. Turning it off ends a repetition after the capture under way.
+    void SetRepeat(bool bRepeat);
+    [[nodiscard]] bool IsRepeat() const { return m_bRepeat; }
+    /// True from the Run that started a repetition until its last capture has ended.
+    [[nodiscard]] bool IsRepeating() const { return m_bRepeating; }
+    /// Fast download: replies are read as soon as they are complete.
+    void SetFastDownload(bool bFast);
+    [[nodiscard]] bool IsFastDownload() const { return m_link.IsFastReplies(); }
+    /// Closes the port and runs the port discovery and device start-up again; not during a
+    /// run.
+    void OnRescan();
+    /// The reply wait written into its hidden field at start-up (normally "30").
+    void SetStartReplyDelay(const QString& text) { m_strStartReplyDelay = text; }
     /// Worker thread.
     void RunCapture();
     [[nodiscard]] bool IsCapturing() const { return m_worker.joinable(); }
@@ -99,12 +118,16 @@ public:
     /// Messages go to standard error and are not shown (unattended runs).
     void SetUnattended(bool bUnattended) { m_bUnattended = bUnattended; }
 
-    /// Shows a warning box captioned with the application's name; GUI thread.
-    void MessageBoxWarning(const QString& text);
+    /// Shows a warning box captioned with the application's name; GUI thread. details, when
+    /// given, is the box's detailed text.
+    void MessageBoxWarning(const QString& text, const QString& details = QString());
 
 signals:
+    /// A capture has ended and been drawn (each one of a repetition).
     void CaptureFinished();
     void MessageShown(const QString& text);
+    void RepeatChanged(bool bRepeat);
+    void FastDownloadChanged(bool bFast);
 
 protected:
     bool event(QEvent* event) override;
@@ -129,6 +152,12 @@ private:
     /// Any thread: runs work on the GUI thread, or never if the window goes first.
     void PostToGui(std::function<void()> work);
     void OnCaptureThreadDone();
+    /// Whether a repetition goes on with another capture after the one that just ended.
+    [[nodiscard]] bool RepeatGoesOn() const;
+    /// Starts the next capture of a repetition; false when none started.
+    bool StartRepeatCapture();
+    /// The run (or repetition) is over: Run enabled again.
+    void EndRun();
     void UpdateWindow();
     static void CaptureThreadProc(CAnalyzerDlg* dlg);
 
@@ -178,6 +207,12 @@ private:
     bool m_bRunHadFocus = false;
     std::atomic<bool> m_bHaveCapture{false};
     QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
+    QString m_strStartReplyDelay = QStringLiteral("30");
+    bool m_bRepeat = false;       ///< the menu's check "連続取り込み"
+    bool m_bRepeating = false;    ///< a repetition is under way
+    bool m_bRepeatEnding = false; ///< Stop pressed during it: end after this capture
+    bool m_bRepeatNext = false;   ///< OnRun is starting the next capture of a repetition
+    COpenFailures m_openFailures; ///< why listed ports could not be opened at the last search
 };
 
 } // namespace quillon

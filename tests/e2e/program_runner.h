@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <spawn.h>
 #include <sstream>
@@ -22,8 +23,10 @@ struct ProgramResult {
 };
 
 /// Runs program with args, offscreen, with env entries ("NAME=value") added to ours.
+/// whileRunning, when given, is called with the program's process id once it has started.
 inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::vector<std::string>& env) {
+                                const std::vector<std::string>& env,
+                                const std::function<void(pid_t)>& whileRunning = {}) {
     std::map<std::string, std::string> vars;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -57,6 +60,9 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     pid_t pid = -1;
     ProgramResult result;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+        if (whileRunning) {
+            whileRunning(pid);
+        }
         int status = 0;
         ::waitpid(pid, &status, 0);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -21,6 +21,7 @@ public:
     }
     QStringList m_texts;
     QStringList m_captions;
+    QStringList m_details; ///< the boxes' detailed texts, empty where they had none
     bool m_bEnabled = true;
 
 private:
@@ -40,6 +41,7 @@ private:
                 m_seen.remove(box);
                 m_texts << box->text();
                 m_captions << box->windowTitle();
+                m_details << box->detailedText();
                 box->button(QMessageBox::Ok)->click();
             }
         }

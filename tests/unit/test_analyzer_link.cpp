@@ -149,3 +149,50 @@ TEST_F(LinkTest, ZeroReplyDelayDoesNotPause) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(LinkTest, TriggerReplyThatCameAfterThePreviousPollCounts) {
+    // The analyzer answered the previous poll after its pause; this poll's own answer is "no".
+    m_pty.Send("KNTR\rKTRY\r");
+    ASSERT_TRUE(test::WaitFor([&] { return m_port.InQueue() == 10; }, 1000ms));
+    FarEnd far(m_pty, [](const std::string& c) { return c == "REQTR\r" ? "KNTR\r" : ""; });
+    EXPECT_EQ(m_link.PollTrigger(), 1);
+    // Stale bytes without the trigger reply are thrown away as before.
+    m_pty.Send("KTR");
+    ASSERT_TRUE(test::WaitFor([&] { return m_port.InQueue() == 3; }, 1000ms));
+    EXPECT_EQ(m_link.PollTrigger(), 0);
+}
+
+TEST_F(LinkTest, FastRepliesKeepTheAcceptanceRules) {
+    m_link.SetFastReplies(true);
+    std::atomic<int> extraAfterMs{-1}; // a 257th byte this long after the packet; -1: none
+    FarEnd far(m_pty, [&](const std::string& c) -> std::string {
+        if (c == "REQPN\r") {
+            return "KPNQUILLNV01\r";
+        }
+        if (c != "REQPK\r") {
+            return {};
+        }
+        m_pty.Send(std::string(256, '\x33'));
+        if (extraAfterMs < 0) {
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(extraAfterMs.load()));
+        return "x";
+    });
+    EXPECT_EQ(m_link.IdentifyDevice(), 1);
+    std::array<unsigned char, 256> packet{};
+    EXPECT_EQ(m_link.RequestPacket(packet.data()), 256);
+    EXPECT_EQ(packet[255], 0x33);
+    // Inside the 2 ms quiet gap the extra byte is still seen: the packet is rejected.
+    extraAfterMs = 1;
+    EXPECT_EQ(m_link.RequestPacket(packet.data()), 0);
+    ASSERT_EQ(m_host.m_warnings.size(), 1u);
+    EXPECT_EQ(m_host.m_warnings[0], PacketWarningText(257));
+    // The line was let go quiet: the next packet is whole again.
+    extraAfterMs = -1;
+    EXPECT_EQ(m_link.RequestPacket(packet.data()), 256);
+}
+
+} // namespace

@@ -501,6 +501,7 @@ void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
 void CAnalyzerDlg::RunCapture() {
     // The store changes within the run; what the run leaves is a capture once a packet came.
     const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+    m_lastResult = result;
     if (result.packetsAccepted > 0) {
         {
             std::lock_guard lock(m_storeLock);

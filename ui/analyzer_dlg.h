@@ -82,6 +82,9 @@ public:
     /// samples, rate, which samples that run received and its trigger sample. Empty before
     /// the first capture. Any thread.
     CaptureData CurrentCapture() const;
+    /// What the last run did (packets accepted, link lost ...). GUI thread, after
+    /// CaptureFinished.
+    [[nodiscard]] const CaptureResult& LastRunResult() const { return m_lastResult; }
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
     /// The picture the waveform area shows.
     QImage ViewImage() const;
@@ -168,6 +171,7 @@ private:
     int m_nCaptureRate = 1;
     std::string m_strCaptureTrigPos; ///< the trigger position text the run was started with
     CaptureData m_lastCapture;       ///< under m_storeLock
+    CaptureResult m_lastResult;      ///< written by the worker, read after it has been joined
     std::thread m_worker;
     QPointer<QMessageBox> m_pActiveBox;
     enum class PendingEnd { None, Close, Cancel };

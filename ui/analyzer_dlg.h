@@ -114,6 +114,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     // IAnalyzerHost
     std::chrono::milliseconds ReplyDelay() override;

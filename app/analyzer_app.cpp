@@ -1,13 +1,19 @@
 // Program start: the application object and its one modal window.
 #include "app/analyzer_app.h"
 
+#include "app/cli.h"
+#include "capture/export.h"
+#include "display/waveform.h"
+
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/strings.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QPixmap>
 #include <QTimer>
 
@@ -19,12 +25,34 @@ namespace quillon {
 
 namespace {
 constexpr int kCaptureTimeoutMs = 60'000;
+
+// Whether the toolkit can show anything: a platform chosen, or a display to use.
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+} // namespace
 
 int CAnalyzerApp::Run(int argc, char** argv) {
+    {
+        // The options first, without a display: --help and --version need none, and an
+        // unattended screenshot chooses its own platform.
+        QCoreApplication probe(argc, argv);
+        QCoreApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
+        const AppOptions early = ParseAppOptions(QCoreApplication::arguments());
+        if (early.exitNow && (early.exitCode == 0 || !HasDisplay())) {
+            std::fputs(qPrintable(early.output), early.exitCode == 0 ? stdout : stderr);
+            return early.exitCode;
+        }
+        if (!early.screenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+    }
     QApplication app(argc, argv);
     // Message boxes are captioned with the program file's name: "quillon".
     QApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
+    // Parsed again: Qt has taken its own options (-platform, -style ...) out by now.
     m_options = ParseAppOptions(QApplication::arguments());
     if (m_options.exitNow) {
         std::fputs(qPrintable(m_options.output), m_options.exitCode == 0 ? stdout : stderr);
@@ -66,6 +94,7 @@ int CAnalyzerApp::RunUnattended() {
     ApplyOptions(dlg);
     dlg.SetUnattended(true);
     dlg.OnInitDialog();
+    const bool found = dlg.m_port.IsOpen();
     dlg.show();
     QEventLoop loop;
     bool finished = false;
@@ -79,18 +108,30 @@ int CAnalyzerApp::RunUnattended() {
         loop.exec();
     }
     QCoreApplication::processEvents(); // the last picture arrives by a queued call
-    const bool saved = dlg.grab().save(m_options.screenshot, "PNG");
+    // The picture is written whatever the capture was; the exit status tells a script.
+    const std::string png = EncodePng(dlg.grab().toImage());
+    std::string reason = "cannot encode the picture";
+    const bool saved =
+        !png.empty() &&
+        WriteWholeFile(QFile::encodeName(m_options.screenshot).toStdString(), png, reason);
+    const CaptureResult result = dlg.LastRunResult();
     dlg.close();
-    if (!finished) {
-        std::fputs("quillon: the capture did not finish\n", stderr);
-        return 1;
-    }
     if (!saved) {
-        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
-        return 1;
+        std::fprintf(stderr, "quillon: cannot write %s: %s\n", qPrintable(m_options.screenshot),
+                     reason.c_str());
+        return kCliWriteFailed;
     }
     std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
-    return 0;
+    if (!found) {
+        std::fputs("quillon: no analyzer found; the picture shows no capture\n", stderr);
+        return kCliNoAnalyzer;
+    }
+    if (!finished || result.packetsAccepted < kPacketsPerDownload) {
+        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets arrived whole\n",
+                     finished ? result.packetsAccepted : 0, kPacketsPerDownload);
+        return kCliLinkLost;
+    }
+    return kCliOk;
 }
 
 } // namespace quillon

@@ -4,6 +4,7 @@
 #include "ui/strings.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace quillon {
 
@@ -44,7 +45,11 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
     }
     if (parser.isSet(help)) {
         options.exitNow = true;
+        // "Usage: quillon", not the path it was started by (the manual page is made from this).
         options.output = parser.helpText();
+        if (!arguments.isEmpty()) {
+            options.output.replace(arguments.first(), QFileInfo(arguments.first()).fileName());
+        }
         return options;
     }
     if (parser.isSet(version)) {

@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -293,6 +294,25 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
+void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter on a focused Run, Stop or rate button presses it, as Space does. No button is a
+    // default button, so Enter in a field still does nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    const bool pressable =
+        button != nullptr && button->isEnabled() &&
+        (button == m_buttonRun || button == GetDlgItem(IDC_STOP) || button == m_radio20ns ||
+         button == m_radio200ns || button == m_radio2us || button == m_radio20us);
+    if (enter && pressable) {
+        if (!event->isAutoRepeat()) {
+            button->click();
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 // ---- Closing -------------------------------------------------------------------------
 
 void CAnalyzerDlg::OnClose() {
@@ -533,6 +553,7 @@ void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
 void CAnalyzerDlg::RunCapture() {
     // The store changes within the run; what the run leaves is a capture once a packet came.
     const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+    m_lastResult = result;
     if (result.packetsAccepted > 0) {
         {
             std::lock_guard lock(m_storeLock);

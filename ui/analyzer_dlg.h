@@ -101,6 +101,9 @@ public:
     /// samples, rate, which samples that run received and its trigger sample. Empty before
     /// the first capture. Any thread.
     CaptureData CurrentCapture() const;
+    /// What the last run did (packets accepted, link lost ...). GUI thread, after
+    /// CaptureFinished.
+    [[nodiscard]] const CaptureResult& LastRunResult() const { return m_lastResult; }
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
     /// The picture the waveform area shows.
     QImage ViewImage() const;
@@ -134,6 +137,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     // IAnalyzerHost
     std::chrono::milliseconds ReplyDelay() override;
@@ -197,6 +201,7 @@ private:
     int m_nCaptureRate = 1;
     std::string m_strCaptureTrigPos; ///< the trigger position text the run was started with
     CaptureData m_lastCapture;       ///< under m_storeLock
+    CaptureResult m_lastResult;      ///< written by the worker, read after it has been joined
     std::thread m_worker;
     QPointer<QMessageBox> m_pActiveBox;
     enum class PendingEnd { None, Close, Cancel };

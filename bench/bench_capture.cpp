@@ -1,5 +1,6 @@
 // Timed runs of the window against the emulated analyzer: start-up and a capture run, each
-// against the floor its fixed pauses set, and the process's peak memory after capturing.
+// against the floor its fixed pauses set, a capture run normal and with fast download against
+// an analyzer paced at 921600 baud, and the process's peak memory after capturing.
 #include "device/protocol.h"
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/resource.h>
 #include <vector>
 
@@ -25,6 +27,14 @@ namespace {
 constexpr double kStartUpFloorMs = 100 + 30 + 100 + 30 + 50 + 30;
 // Run: settings 200, DLD 30, 64 packets x 30, 50 before the redraw, CAP 30.
 constexpr double kRunFloorMs = 200 + 30 + 64 * 30 + 50 + 30;
+constexpr int kLineBaud = 921600;
+// A packet's time on the line: 256 bytes of 10 bits.
+constexpr double kPacketLineMs = 256.0 * kBitsPerByte * 1000.0 / kLineBaud;
+// Fast run: the packets' line time instead of their pauses.
+constexpr double kFastFloorMs = 200 + 30 + 64 * kPacketLineMs + 50 + 30;
+// ... and the quiet gap that must follow each packet before it is taken.
+constexpr double kFastGapFloorMs =
+    kFastFloorMs + 64 * std::chrono::duration<double, std::milli>(kFastQuietGap).count();
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -43,6 +53,42 @@ void Report(const char* what, const std::vector<double>& samples, double floor) 
                 100.0 * (median - floor) / floor);
 }
 
+struct Rounds {
+    std::vector<double> startUp;
+    std::vector<double> run;
+};
+
+/// rounds windows on the analyzer at path: each started up, then one capture with Run.
+bool Measure(const std::string& path, int rounds, bool bFast, Rounds& out) {
+    ::setenv("QUILLON_PORTS", ("COM3=" + path).c_str(), 1);
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = Clock::now();
+        CAnalyzerDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        QCoreApplication::processEvents();
+        const auto t1 = Clock::now();
+        if (!dlg.m_port.IsOpen()) {
+            std::fputs("the analyzer was not found\n", stderr);
+            return false;
+        }
+        dlg.SetFastDownload(bFast);
+        QEventLoop loop;
+        Clock::time_point enabled;
+        QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, [&] {
+            enabled = Clock::now();
+            loop.quit();
+        });
+        const auto t2 = Clock::now();
+        dlg.m_buttonRun->click();
+        loop.exec();
+        out.startUp.push_back(Ms(t1 - t0));
+        out.run.push_back(Ms(enabled - t2));
+        dlg.close();
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,37 +100,30 @@ int main(int argc, char** argv) {
         std::fputs("cannot start the emulator\n", stderr);
         return 1;
     }
-    ::setenv("QUILLON_PORTS", ("COM3=" + analyzer.SlavePath()).c_str(), 1);
+    EmulatorOptions pacedOptions;
+    pacedOptions.lineRateBaud = kLineBaud;
+    CAnalyzerEmulator paced(pacedOptions);
+    if (!paced.Start()) {
+        std::fputs("cannot start the paced emulator\n", stderr);
+        return 1;
+    }
 
-    std::vector<double> startUp;
-    std::vector<double> run;
-    for (int i = 0; i < rounds; ++i) {
-        const auto t0 = Clock::now();
-        CAnalyzerDlg dlg;
-        dlg.OnInitDialog();
-        dlg.show();
-        QCoreApplication::processEvents();
-        const auto t1 = Clock::now();
-        if (!dlg.m_port.IsOpen()) {
-            std::fputs("the analyzer was not found\n", stderr);
-            return 1;
-        }
-        QEventLoop loop;
-        Clock::time_point enabled;
-        QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, [&] {
-            enabled = Clock::now();
-            loop.quit();
-        });
-        const auto t2 = Clock::now();
-        dlg.m_buttonRun->click();
-        loop.exec();
-        startUp.push_back(Ms(t1 - t0));
-        run.push_back(Ms(enabled - t2));
-        dlg.close();
+    Rounds plain;
+    Rounds pacedNormal;
+    Rounds pacedFast;
+    if (!Measure(analyzer.SlavePath(), rounds, false, plain) ||
+        !Measure(paced.SlavePath(), rounds, false, pacedNormal) ||
+        !Measure(paced.SlavePath(), rounds, true, pacedFast)) {
+        return 1;
     }
     std::printf("%d rounds against the emulated analyzer on COM3\n", rounds);
-    Report("start-up to window shown", startUp, kStartUpFloorMs);
-    Report("Run to Run enabled again", run, kRunFloorMs);
+    Report("start-up to window shown", plain.startUp, kStartUpFloorMs);
+    Report("Run to Run enabled again", plain.run, kRunFloorMs);
+    std::printf("at %d baud, 10 bits a byte (a packet %.2f ms on the line):\n", kLineBaud,
+                kPacketLineMs);
+    Report("  Run, normal", pacedNormal.run, kRunFloorMs);
+    Report("  Run, fast download", pacedFast.run, kFastFloorMs);
+    Report("  Run, fast, floor with gap", pacedFast.run, kFastGapFloorMs);
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("%-28s %8.1f MiB (whole process, Qt included)\n", "peak memory after captures",

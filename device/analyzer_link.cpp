@@ -13,7 +13,7 @@ namespace {
 // Pauses are cut into slices so that a closing window does not wait out a long reply wait.
 constexpr std::chrono::milliseconds kPauseSlice = 10ms;
 // How often a fast reply's progress is looked at: small against a packet's 2.8 ms on the line.
-constexpr std::chrono::microseconds kFastPollStep = 100us;
+constexpr std::chrono::microseconds kFastPollStep = 50us;
 // How often the line is looked at while it is let go quiet.
 constexpr std::chrono::milliseconds kQuietPollStep = 1ms;
 // ReadAway keeps at most this much of an analyzer that does not stop sending.

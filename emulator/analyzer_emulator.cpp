@@ -17,6 +17,8 @@ namespace {
 // After the hang-up fault's packet the line dies at the program's next command, or after
 // this long if it sends none: closing at once would discard the packet in the kernel.
 constexpr std::chrono::milliseconds kHangUpGrace{1000};
+// Paced output is handed to the pty this many bytes at a time (the last ones when due).
+constexpr std::size_t kPacedBatch = 8;
 // Should the master ever report a hang-up without data, wait this long before polling it again.
 constexpr std::chrono::milliseconds kHangUpBackoff{20};
 
@@ -177,7 +179,8 @@ AnalyzerSettings CAnalyzerEmulator::CurrentSettings() const {
 }
 
 void CAnalyzerEmulator::Serve() {
-    std::optional<Clock::time_point> masterQuietUntil;
+    // Until then the master is not polled (after a hang-up without data); min(): polled.
+    Clock::time_point masterQuietUntil = Clock::time_point::min();
     for (;;) {
         Clock::time_point now = Clock::now();
         const bool bBlocked = !WriteDue(now);
@@ -187,30 +190,26 @@ void CAnalyzerEmulator::Serve() {
         if (m_bHungUp) {
             return;
         }
-        std::optional<Clock::time_point> wake;
-        const auto wakeAt = [&](Clock::time_point at) {
-            if (!wake || at < *wake) {
-                wake = at;
-            }
-        };
+        // Clock::time_point::max(): nothing to wake for but the descriptors.
+        Clock::time_point wake = Clock::time_point::max();
+        const auto wakeAt = [&wake](Clock::time_point at) { wake = std::min(wake, at); };
         if (m_nextWrite && !bBlocked) {
             wakeAt(*m_nextWrite);
         }
         if (m_hangUpDeadline) {
             wakeAt(*m_hangUpDeadline);
         }
-        if (masterQuietUntil && now >= *masterQuietUntil) {
-            masterQuietUntil.reset();
-        }
-        if (masterQuietUntil) {
-            wakeAt(*masterQuietUntil);
+        const bool bMasterQuiet = now < masterQuietUntil;
+        if (bMasterQuiet) {
+            wakeAt(masterQuietUntil);
         }
         pollfd fds[2] = {{m_nWakeReadFd, POLLIN, 0},
                          {m_nMasterFd, static_cast<short>(POLLIN | (bBlocked ? POLLOUT : 0)), 0}};
-        const nfds_t count = masterQuietUntil ? 1 : 2;
+        const nfds_t count = bMasterQuiet ? 1 : 2;
         // Sub-millisecond waits: paced output goes out a few bytes at a time.
-        const timespec timeout = wake ? TimeUntil(*wake, now) : timespec{};
-        if (::ppoll(fds, count, wake ? &timeout : nullptr, nullptr) < 0) {
+        const bool bTimed = wake != Clock::time_point::max();
+        const timespec timeout = bTimed ? TimeUntil(wake, now) : timespec{};
+        if (::ppoll(fds, count, bTimed ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -299,7 +298,7 @@ bool CAnalyzerEmulator::WriteDue(Clock::time_point now) {
         }
         while (pending.sent < allowed) {
             const ssize_t n =
-                ::write(m_nMasterFd, bytes.data() + pending.sent, bytes.size() - pending.sent);
+                ::write(m_nMasterFd, bytes.data() + pending.sent, allowed - pending.sent);
             if (n > 0) {
                 pending.sent += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
@@ -311,7 +310,9 @@ bool CAnalyzerEmulator::WriteDue(Clock::time_point now) {
             }
         }
         if (pending.sent < bytes.size()) {
-            m_nextWrite = LineTimeOf(*pending.lineStart, pending.sent + 1);
+            // A few bytes at a time, as a serial adapter hands them on; the last on time.
+            m_nextWrite =
+                LineTimeOf(*pending.lineStart, std::min(pending.sent + kPacedBatch, bytes.size()));
             return true;
         }
         if (pending.lineStart) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -85,7 +86,11 @@ TEST_F(CliRepeatE2E, CountZeroRepeatsUntilInterruptedAndKeepsTheFilesWritten) {
         ::kill(pid, SIGINT); // during the third capture
     });
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("interrupted after 3 capture(s)"), std::string::npos) << result.err;
+    // Ctrl+C came once the second file was there: the second or third capture was the last.
+    const auto at = result.err.find("interrupted after ");
+    ASSERT_NE(at, std::string::npos) << result.err;
+    const int captures = std::atoi(result.err.c_str() + at + 18);
+    EXPECT_TRUE(captures == 2 || captures == 3) << result.err;
     int files = 0;
     for (const auto& entry : fs::directory_iterator(m_dir)) {
         ++files;
@@ -94,7 +99,7 @@ TEST_F(CliRepeatE2E, CountZeroRepeatsUntilInterruptedAndKeepsTheFilesWritten) {
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         EXPECT_NE(text.find("\n#80640\n"), std::string::npos) << entry.path();
     }
-    EXPECT_EQ(files, 3);
+    EXPECT_EQ(files, captures);
 }
 
 TEST_F(CliRepeatE2E, BusyPortIsNamedAsTheCauseWhenNothingIsFound) {

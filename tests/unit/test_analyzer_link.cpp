@@ -166,7 +166,7 @@ TEST_F(LinkTest, TriggerReplyThatCameAfterThePreviousPollCounts) {
 
 TEST_F(LinkTest, FastRepliesKeepTheAcceptanceRules) {
     m_link.SetFastReplies(true);
-    std::atomic<int> extraAfterMs{-1}; // a 257th byte this long after the packet; -1: none
+    std::atomic<int> extraAfterUs{-1}; // a 257th byte this long after the packet; -1: none
     FarEnd far(m_pty, [&](const std::string& c) -> std::string {
         if (c == "REQPN\r") {
             return "KPNQUILLNV01\r";
@@ -175,10 +175,10 @@ TEST_F(LinkTest, FastRepliesKeepTheAcceptanceRules) {
             return {};
         }
         m_pty.Send(std::string(256, '\x33'));
-        if (extraAfterMs < 0) {
+        if (extraAfterUs < 0) {
             return {};
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(extraAfterMs.load()));
+        std::this_thread::sleep_for(std::chrono::microseconds(extraAfterUs.load()));
         return "x";
     });
     EXPECT_EQ(m_link.IdentifyDevice(), 1);
@@ -186,12 +186,12 @@ TEST_F(LinkTest, FastRepliesKeepTheAcceptanceRules) {
     EXPECT_EQ(m_link.RequestPacket(packet.data()), 256);
     EXPECT_EQ(packet[255], 0x33);
     // Inside the 2 ms quiet gap the extra byte is still seen: the packet is rejected.
-    extraAfterMs = 1;
+    extraAfterUs = 300;
     EXPECT_EQ(m_link.RequestPacket(packet.data()), 0);
     ASSERT_EQ(m_host.m_warnings.size(), 1u);
     EXPECT_EQ(m_host.m_warnings[0], PacketWarningText(257));
     // The line was let go quiet: the next packet is whole again.
-    extraAfterMs = -1;
+    extraAfterUs = -1;
     EXPECT_EQ(m_link.RequestPacket(packet.data()), 256);
 }
 

@@ -190,9 +190,14 @@ std::optional<Failure> ParseVcd(std::string_view text, CaptureData& out) {
 
     // Header: sections up to $enddefinitions.
     bool definitionsEnded = false;
+    bool sectionSeen = false;
     while (!definitionsEnded && tokens.Next(token, line)) {
         const int sectionLine = line;
-        if (token.empty() || token.front() != '$') {
+        if (!sectionSeen && token.front() != '$') {
+            continue; // some writers put a line of their own first (sigrok-cli: "META ...")
+        }
+        sectionSeen = true;
+        if (token.front() != '$') {
             return Failure{line, "unexpected " + Quoted(token) + " in the header"};
         }
         auto words = UntilEnd(tokens, line);

@@ -25,7 +25,6 @@ constexpr QRgb kTriggerColour = 0xffd00000;
 constexpr QRgb kCursorAColour = 0xff0060ff;
 constexpr QRgb kCursorBColour = 0xff00a040;
 constexpr QRgb kTextColour = 0xff000000;
-constexpr int kLevelMarginPx = 3; // between the row's edge and the trace's high/low level
 constexpr int kHatchPeriodPx = 6;
 constexpr int kTickLengthPx = 5;
 constexpr int kTextMarginPx = 4;
@@ -101,8 +100,8 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
                const std::vector<std::uint8_t>& inGap, int channel, int left, int top, int bottom) {
     const CaptureData& capture = *scene.capture;
     const std::int64_t n = static_cast<std::int64_t>(capture.samples.size());
-    const int yHigh = top + kLevelMarginPx;
-    const int yLow = bottom - 1 - kLevelMarginPx;
+    const int yHigh = top + kTraceMarginPx;
+    const int yLow = bottom - 1 - kTraceMarginPx;
     const QRgb colour = ChannelColour(channel);
     const int width = view.widthPx;
     const std::int64_t endColumn = std::min<std::int64_t>(width, ColumnOfBoundary(view, n));
@@ -212,9 +211,9 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
         }
         const auto inGap = GapColumns(scene, view);
         for (std::size_t row = 0; row < layout.channels.size(); ++row) {
-            const int top = layout.RowTop(static_cast<int>(row)) + 1;
+            const int top = layout.RowTop(static_cast<int>(row));
             const int bottom = layout.RowTop(static_cast<int>(row) + 1);
-            Hatch(px, inGap, left, top, bottom);
+            Hatch(px, inGap, left, top + 1, bottom);
             DrawTrace(px, scene, view, inGap, layout.channels[row], left, top, bottom);
         }
         // Annotation boxes: a filled box with a darker frame per span.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 namespace quillon {
 
@@ -95,25 +96,35 @@ std::vector<std::uint8_t> GapColumns(const ViewerScene& scene, const Viewport& v
     return inGap;
 }
 
+// What one column of a trace holds: the low level, the high level, or an edge (a line
+// across the row).
+enum ColumnState : std::uint8_t { kLow = 1, kHigh = 2, kEdge = 4 };
+
+// blank: a line of the band without the trace (background and the grid's lines).
 // One channel's trace in the band [top, bottom) of the traces' area starting at x = left.
+// The columns are worked out first, then the band is written line by line: a whole-capture
+// view of a busy channel is mostly edges, and each line is then a few long runs.
+struct TraceScratch {
+    std::vector<std::uint8_t> columns;
+    std::vector<QRgb> high; // the line of the high level
+    std::vector<QRgb> low;
+    std::vector<QRgb> across; // the lines between them: edges only
+};
+
 void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
-               const std::vector<std::uint8_t>& inGap, int channel, int left, int top, int bottom) {
+               const std::vector<std::uint8_t>& inGap, const std::vector<QRgb>& blank,
+               TraceScratch& scratch, int channel, int left, int top, int bottom) {
+    std::vector<std::uint8_t>& columns = scratch.columns;
     const CaptureData& capture = *scene.capture;
     const std::int64_t n = static_cast<std::int64_t>(capture.samples.size());
-    const int yHigh = top + kTraceMarginPx;
-    const int yLow = bottom - 1 - kTraceMarginPx;
-    const QRgb colour = ChannelColour(channel);
     const int width = view.widthPx;
     const std::int64_t endColumn = std::min<std::int64_t>(width, ColumnOfBoundary(view, n));
+    columns.assign(static_cast<std::size_t>(width), 0);
 
     auto horizontal = [&](std::int64_t from, std::int64_t to, bool high) {
-        QRgb* row = px.Row(high ? yHigh : yLow);
-        if (row == nullptr) {
-            return; // the row lies below the picture
-        }
         for (auto c = std::max<std::int64_t>(from, 0); c < std::min(to, endColumn); ++c) {
             if (inGap[static_cast<std::size_t>(c)] == 0) {
-                row[left + c] = colour;
+                columns[static_cast<std::size_t>(c)] |= high ? kHigh : kLow;
             }
         }
     };
@@ -121,8 +132,8 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
     const auto& gaps = scene.edges->gaps;
     std::int64_t sample = std::clamp<std::int64_t>(SampleAtColumn(view, 0), 0, n - 1);
     bool level = LevelAt(capture, channel, sample);
-    // The events in view: edges (a vertical line) and the ends of gaps (the level is read
-    // again after samples that were not received).
+    // The events in view: edges (a line across the row) and the ends of gaps (the level is
+    // read again after samples that were not received).
     auto edge = std::upper_bound(edges.begin(), edges.end(), sample);
     auto gap = std::upper_bound(gaps.begin(), gaps.end(), sample,
                                 [](std::int64_t s, const auto& g) { return s < g.second; });
@@ -142,7 +153,9 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
         horizontal(column, atColumn, level);
         level = LevelAt(capture, channel, at);
         if (at == nextEdge) {
-            px.VLine(left + static_cast<int>(atColumn), yHigh, yLow + 1, colour);
+            if (atColumn >= 0) {
+                columns[static_cast<std::size_t>(atColumn)] |= kEdge;
+            }
             column = std::max(column, atColumn + 1);
             ++edge;
         } else {
@@ -151,6 +164,35 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
         }
     }
     horizontal(column, width, level);
+
+    // Three lines make the band: every line of it is one of them, copied whole.
+    const int yHigh = top + kTraceMarginPx;
+    const int yLow = bottom - 1 - kTraceMarginPx;
+    const QRgb colour = ChannelColour(channel);
+    scratch.high = blank;
+    scratch.low = blank;
+    scratch.across = blank;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const std::uint8_t state = columns[c];
+        if ((state & (kHigh | kEdge)) != 0) {
+            scratch.high[c] = colour;
+        }
+        if ((state & (kLow | kEdge)) != 0) {
+            scratch.low[c] = colour;
+        }
+        if ((state & kEdge) != 0) {
+            scratch.across[c] = colour;
+        }
+    }
+    for (int y = top + 1; y < bottom; ++y) {
+        if (QRgb* line = px.Row(y)) {
+            const auto& source = y < yHigh || y > yLow ? blank
+                                 : y == yHigh          ? scratch.high
+                                 : y == yLow           ? scratch.low
+                                                       : scratch.across;
+            std::copy(source.begin(), source.end(), line + left);
+        }
+    }
 }
 
 void Hatch(Pixels& px, const std::vector<std::uint8_t>& inGap, int left, int top, int bottom) {
@@ -160,7 +202,7 @@ void Hatch(Pixels& px, const std::vector<std::uint8_t>& inGap, int left, int top
         }
         for (int y = top; y < bottom; ++y) {
             if ((c + left + y) % kHatchPeriodPx == 0) {
-                px.Put(left + c, y, kHatchColour);
+                px.Put(left + c, y, kHatchColour); // gap columns carry no trace
             }
         }
     }
@@ -191,30 +233,45 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const int rowsTop = layout.axisHeightPx;
     const int rowsBottom = layout.RowTop(layout.RowCount());
 
+    const bool haveCapture =
+        scene.capture != nullptr && scene.edges != nullptr && !scene.capture->samples.empty();
+    const int tracesBottom = layout.RowTop(static_cast<int>(layout.channels.size()));
+
     Pixels px(image);
-    px.Fill(0, 0, image.width(), image.height(), kBackground);
     px.Fill(0, 0, left, image.height(), kNameBackground);
+    if (haveCapture) {
+        // Every line of the trace rows is written whole by DrawTrace.
+        px.Fill(left, 0, image.width(), rowsTop, kBackground);
+        px.Fill(left, tracesBottom, image.width(), image.height(), kBackground);
+    } else {
+        px.Fill(left, 0, image.width(), image.height(), kBackground);
+    }
     for (int row = 0; row <= layout.RowCount(); ++row) {
         px.Fill(0, layout.RowTop(row) - (row == 0 ? 1 : 0), image.width(),
                 layout.RowTop(row) + (row == 0 ? 0 : 1), row == 0 ? kTickColour : kRowLine);
     }
     px.Fill(left - 1, 0, left, rowsBottom, kTickColour);
 
-    const bool haveCapture =
-        scene.capture != nullptr && scene.edges != nullptr && !scene.capture->samples.empty();
     std::vector<TimeTick> ticks;
     if (haveCapture) {
+        // The time grid: ticks on the axis, light lines through the rows.
         ticks = TimeTicks(view, scene.capture->PeriodPs());
+        std::vector<QRgb> blank(static_cast<std::size_t>(view.widthPx), kBackground);
         for (const auto& tick : ticks) {
             px.VLine(left + tick.x, rowsTop - kTickLengthPx, rowsTop, kTickColour);
-            px.VLine(left + tick.x, rowsTop, rowsBottom, kRowLine, true);
+            px.VLine(left + tick.x, tracesBottom, rowsBottom, kRowLine, true);
+            if (tick.x >= 0 && tick.x < view.widthPx) {
+                blank[static_cast<std::size_t>(tick.x)] = kRowLine;
+            }
         }
         const auto inGap = GapColumns(scene, view);
+        TraceScratch scratch;
         for (std::size_t row = 0; row < layout.channels.size(); ++row) {
             const int top = layout.RowTop(static_cast<int>(row));
             const int bottom = layout.RowTop(static_cast<int>(row) + 1);
+            DrawTrace(px, scene, view, inGap, blank, scratch, layout.channels[row], left, top,
+                      bottom);
             Hatch(px, inGap, left, top + 1, bottom);
-            DrawTrace(px, scene, view, inGap, layout.channels[row], left, top, bottom);
         }
         // Annotation boxes: a filled box with a darker frame per span.
         for (int extra = 0; extra < layout.extraRows; ++extra) {

@@ -162,24 +162,19 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
 CViewerWnd::~CViewerWnd() = default;
 
 void CViewerWnd::CreateActions() {
-    auto* open = new QAction(Utf8(kOpenText), this);
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, this, &CViewerWnd::OnOpen);
-    auto* saveAs = new QAction(Utf8(kSaveAsText), this);
-    saveAs->setShortcut(QKeySequence::SaveAs);
-    connect(saveAs, &QAction::triggered, this, &CViewerWnd::OnSaveAs);
-    auto* closeAction = new QAction(Utf8(kCloseText), this);
-    closeAction->setShortcut(QKeySequence::Close);
-    connect(closeAction, &QAction::triggered, this, &QWidget::close);
-    auto* zoomIn = new QAction(Utf8(kZoomInText), this);
-    zoomIn->setShortcut(QKeySequence::ZoomIn);
-    connect(zoomIn, &QAction::triggered, this, &CViewerWnd::OnZoomIn);
-    auto* zoomOut = new QAction(Utf8(kZoomOutText), this);
-    zoomOut->setShortcut(QKeySequence::ZoomOut);
-    connect(zoomOut, &QAction::triggered, this, &CViewerWnd::OnZoomOut);
-    auto* fitAll = new QAction(Utf8(kFitAllText), this);
-    fitAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    connect(fitAll, &QAction::triggered, this, &CViewerWnd::OnFitAll);
+    auto action = [this](const char* text, const QKeySequence& keys, auto slot) {
+        auto* made = new QAction(Utf8(text), this);
+        made->setShortcut(keys);
+        connect(made, &QAction::triggered, this, slot);
+        return made;
+    };
+    QAction* open = action(kOpenText, QKeySequence::Open, &CViewerWnd::OnOpen);
+    QAction* saveAs = action(kSaveAsText, QKeySequence::SaveAs, &CViewerWnd::OnSaveAs);
+    QAction* closeAction = action(kCloseText, QKeySequence::Close, &QWidget::close);
+    QAction* zoomIn = action(kZoomInText, QKeySequence::ZoomIn, &CViewerWnd::OnZoomIn);
+    QAction* zoomOut = action(kZoomOutText, QKeySequence::ZoomOut, &CViewerWnd::OnZoomOut);
+    QAction* fitAll =
+        action(kFitAllText, QKeySequence(Qt::CTRL | Qt::Key_0), &CViewerWnd::OnFitAll);
 
     QMenu* file = menuBar()->addMenu(Utf8(kFileMenu));
     file->addAction(open);
@@ -615,6 +610,16 @@ void CViewerWnd::PlaceCursor(bool bCursorB, int x, int y) {
     Redraw();
 }
 
+void CViewerWnd::OnRenameChannel(int channel) {
+    bool bOk = false;
+    const QString name = QInputDialog::getText(
+        this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
+        QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
+    if (bOk) {
+        RenameChannel(channel, name);
+    }
+}
+
 void CViewerWnd::RenameChannel(int channel, const QString& name) {
     if (channel < 0 || channel >= kViewerChannels) {
         return;
@@ -675,13 +680,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         const int channel = layout.ChannelAtY(mouse->position().toPoint().y());
         if (mouse->position().x() < layout.TraceLeft() && channel >= 0) {
-            bool bOk = false;
-            const QString name = QInputDialog::getText(
-                this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
-                QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
-            if (bOk) {
-                RenameChannel(channel, name);
-            }
+            OnRenameChannel(channel);
         }
         return true;
     }
@@ -692,15 +691,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
             return false;
         }
         QMenu menu(this);
-        menu.addAction(Utf8(kRenameText), this, [this, channel] {
-            bool bOk = false;
-            const QString name = QInputDialog::getText(
-                this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
-                QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
-            if (bOk) {
-                RenameChannel(channel, name);
-            }
-        });
+        menu.addAction(Utf8(kRenameText), this, [this, channel] { OnRenameChannel(channel); });
         menu.addAction(Utf8(kHideText), this,
                        [this, channel] { SetChannelVisible(channel, false); });
         menu.addSeparator();

@@ -8,6 +8,7 @@
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/strings.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -19,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 namespace quillon {
@@ -73,6 +75,10 @@ int CAnalyzerApp::Run(int argc, char** argv) {
 }
 
 bool CAnalyzerApp::InitInstance() {
+    if (!m_options.openFile.isEmpty()) {
+        m_nExitCode = RunViewer();
+        return false;
+    }
     if (!m_options.screenshot.isEmpty()) {
         m_nExitCode = RunUnattended();
         return false;
@@ -87,6 +93,27 @@ void CAnalyzerApp::ApplyOptions(CAnalyzerDlg& dlg) const {
     if (!m_options.replyDelay.isEmpty()) {
         dlg.SetStartReplyDelay(m_options.replyDelay);
     }
+}
+
+int CAnalyzerApp::RunViewer() {
+    if (m_options.screenshot.isEmpty()) {
+        auto* viewer = new CViewerWnd;        // Qt deletes it when it is closed
+        viewer->OpenFile(m_options.openFile); // a file that does not fit: a box, an empty view
+        viewer->show();
+        return QApplication::exec();
+    }
+    CViewerWnd viewer;
+    viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+    viewer.SetUnattended(true);
+    if (!viewer.OpenFile(m_options.openFile)) {
+        return 1;
+    }
+    if (!viewer.SaveScreenshot(m_options.screenshot)) {
+        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
+    return 0;
 }
 
 int CAnalyzerApp::RunUnattended() {

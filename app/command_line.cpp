@@ -36,7 +36,16 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         QStringLiteral("Reply wait after the identification and reset commands, in ms "
                        "(default 30), for an analyzer that answers more slowly."),
         QStringLiteral("ms"));
-    parser.addOptions({help, version, demo, screenshot, replyDelay});
+    const QCommandLineOption open(
+        QStringLiteral("open"),
+        QStringLiteral("Open only the waveform viewer on a saved capture (VCD or CSV), "
+                       "without searching for the analyzer. With --screenshot, save the "
+                       "viewer (1280 x 720, whole capture) as a PNG file and exit."),
+        QStringLiteral("file"));
+    parser.addOptions({help, version, demo, screenshot, replyDelay, open});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A capture file to view, as with --open."),
+                                 QStringLiteral("[file]"));
     if (!parser.parse(arguments)) {
         options.exitNow = true;
         options.exitCode = 2;
@@ -57,11 +66,11 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         options.output = QStringLiteral("quillon %1\n").arg(QString::fromLatin1(kAppVersion));
         return options;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1 || (!files.isEmpty() && parser.isSet(open))) {
         options.exitNow = true;
         options.exitCode = 2;
-        options.output = QStringLiteral("quillon: unexpected argument '%1'\n")
-                             .arg(parser.positionalArguments().first());
+        options.output = QStringLiteral("quillon: unexpected argument '%1'\n").arg(files.last());
         return options;
     }
     if (parser.isSet(replyDelay)) {
@@ -78,6 +87,7 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         }
         options.replyDelay = QString::number(ms);
     }
+    options.openFile = parser.isSet(open) ? parser.value(open) : files.value(0);
     options.demo = parser.isSet(demo);
     options.screenshot = parser.value(screenshot);
     return options;

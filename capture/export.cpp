@@ -33,37 +33,27 @@ void AppendTime(std::string& out, std::int64_t ns) {
     out += '\n';
 }
 
+// Times in ns, or in ps for a period that is no whole number of ns (a file of another program).
+std::int64_t TimeUnitPs(const CaptureData& data) {
+    return data.PeriodPs() % 1000 == 0 ? 1000 : 1;
+}
+
+std::int64_t SampleTime(const CaptureData& data, std::int64_t index) {
+    return index * (data.PeriodPs() / TimeUnitPs(data));
+}
+
 int ChannelCount(const CaptureData& data) {
     return std::clamp(data.channels, 1, kExportChannels);
 }
 
-// A channel's name as one VCD word: blanks and control characters would end it early.
-std::string VcdName(const std::string& name, int channel) {
-    if (name.empty()) {
-        return "D" + std::to_string(channel);
+// A channel's name as one token (VCD) or one cell (CSV): no blanks, commas or control bytes.
+std::string NameToken(const std::string& name, int channel) {
+    std::string token;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        token += u <= ' ' || c == ',' || c == '$' || u == 0x7f ? '_' : c;
     }
-    std::string word = name;
-    for (char& c : word) {
-        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
-            c = '_';
-        }
-    }
-    return word;
-}
-
-// A CSV field, quoted when it holds a separator, a quote or a line break.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
+    return token.empty() ? "D" + std::to_string(channel) : token;
 }
 
 // A channel's level at sample i as VCD and CSV write it: '0', '1', or 'x' for a sample the
@@ -104,14 +94,18 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     out += "$version\n\tQuillon ";
     out += QUILLON_VERSION;
     out += "\n$end\n";
-    out += "$timescale 1 ns $end\n";
+    // What VCD has no place for, as keys a reader finds again (capture/export.h).
+    out += "$comment\n\tsample_period_ps=" + std::to_string(data.PeriodPs());
+    if (data.triggerSample) {
+        out += " trigger_sample=" + std::to_string(*data.triggerSample);
+    }
+    out += "\n$end\n";
+    out += TimeUnitPs(data) == 1000 ? "$timescale 1 ns $end\n" : "$timescale 1 ps $end\n";
     out += "$scope module quillon $end\n";
     for (int n = 0; n < channels; ++n) {
         out += "$var wire 1 ";
         out += VcdId(n);
-        out += ' ';
-        out += VcdName(data.names[static_cast<std::size_t>(n)], n);
-        out += " $end\n";
+        out += " " + NameToken(data.names[static_cast<std::size_t>(n)], n) + " $end\n";
     }
     out += "$upscope $end\n";
     out += "$enddefinitions $end\n";
@@ -138,7 +132,7 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
                 continue;
             }
             if (!stamped) {
-                AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(i)));
+                AppendTime(out, SampleTime(data, static_cast<std::int64_t>(i)));
                 stamped = true;
             }
             out += level;
@@ -148,23 +142,24 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
         }
     }
     // Viewers end the trace at the last time stamp: give the last sample its full length.
-    AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(data.samples.size())));
+    AppendTime(out, SampleTime(data, static_cast<std::int64_t>(data.samples.size())));
     return out;
 }
 
 std::string ToCsv(const CaptureData& data) {
+    std::string out;
+    if (data.triggerSample) {
+        out += "; " + std::string(kTriggerCommentKey) + std::to_string(*data.triggerSample) + "\n";
+    }
+    out += TimeUnitPs(data) == 1000 ? "time_ns" : "time_ps";
     const int channels = ChannelCount(data);
-    std::string out = "time_ns";
     for (int n = 0; n < channels; ++n) {
-        out += ',';
-        out += CsvField(data.names[static_cast<std::size_t>(n)].empty()
-                            ? "D" + std::to_string(n)
-                            : data.names[static_cast<std::size_t>(n)]);
+        out += "," + NameToken(data.names[static_cast<std::size_t>(n)], n);
     }
     out += '\n';
     out.reserve(out.size() + data.samples.size() * (12 + 2 * kExportChannels));
     for (std::size_t i = 0; i < data.samples.size(); ++i) {
-        out += std::to_string(SampleTimeNs(data, static_cast<std::int64_t>(i)));
+        out += std::to_string(SampleTime(data, static_cast<std::int64_t>(i)));
         const bool received = data.IsReceived(i);
         for (int n = 0; n < channels; ++n) {
             out += ',';

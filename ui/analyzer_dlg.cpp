@@ -14,6 +14,7 @@
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
 #include "ui/thread_handoff.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -51,6 +52,7 @@ constexpr const char* kDefaultTrigPattern = "0000000000000000";
 constexpr const char* kDefaultTrigPos = "00";
 
 // Export: menu items, the file dialog and its messages.
+constexpr const char* kViewerMenuText = "波形ビューア(&W)...";
 constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
 constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
 constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
@@ -211,6 +213,8 @@ void CAnalyzerDlg::BindControls() {
     connect(m_radio2us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate2us);
     connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
 
+    connect(m_picture, &CPictureCtrl::DoubleClicked, this, &CAnalyzerDlg::OnOpenViewer);
+
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] { OnSaveAs(); });
 }
@@ -273,6 +277,7 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
         menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     }
     menu.addSeparator();
+    menu.addAction(QString::fromUtf8(kViewerMenuText), this, &CAnalyzerDlg::OnOpenViewer);
     menu.addAction(QString::fromUtf8(kSaveVcdMenuText), this,
                    [this] { OnSaveAs(ExportFormat::Vcd); });
     menu.addAction(QString::fromUtf8(kSaveCsvMenuText), this,
@@ -713,6 +718,27 @@ CaptureData CAnalyzerDlg::CurrentCapture() const {
     return m_lastCapture;
 }
 
+CViewerWnd* CAnalyzerDlg::Viewer() const {
+    return m_pViewer;
+}
+
+void CAnalyzerDlg::OnOpenViewer() {
+    if (!m_pViewer) {
+        m_pViewer = new CViewerWnd(this); // deletes itself when closed
+        connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
+            if (m_pViewer && HasCapture()) {
+                m_pViewer->SetLiveCapture(CurrentCapture());
+            }
+        });
+        if (HasCapture()) {
+            m_pViewer->SetLiveCapture(CurrentCapture());
+        }
+    }
+    m_pViewer->show();
+    m_pViewer->raise();
+    m_pViewer->activateWindow();
+}
+
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
 }
@@ -780,7 +806,8 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     std::string bytes;
-    const CaptureData data = CurrentCapture();
+    CaptureData data = CurrentCapture();
+    data.names = UserChannelNames();
     if (*format == ExportFormat::Png) {
         bytes = EncodePng(ViewImage());
     } else {

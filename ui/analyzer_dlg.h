@@ -29,6 +29,7 @@ namespace quillon {
 
 class CPictureCtrl;
 class CSpinButtonCtrl;
+class CViewerWnd;
 
 /// Everything here runs on the GUI thread except RunCapture and the ICaptureHost and
 /// IAnalyzerHost calls made from it, which hand their work to the GUI thread.
@@ -95,6 +96,9 @@ public:
     void OnRate20us() { SetRate(1000); }
     void UpdateRateLabel();
 
+    /// Opens the waveform viewer on the current capture, or raises the one already open.
+    void OnOpenViewer();
+    [[nodiscard]] CViewerWnd* Viewer() const;
     /// A consistent copy of the capture memory and the rate it was taken at.
     SampleStore SnapshotStore() const;
     /// The last capture a run left (the last run that received at least one packet): its
@@ -211,7 +215,8 @@ private:
     bool m_bUnattended = false;
     bool m_bRunHadFocus = false;
     std::atomic<bool> m_bHaveCapture{false};
-    QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
+    QString m_strSaveDir;           ///< where the last file was saved; the next dialog opens there
+    QPointer<CViewerWnd> m_pViewer; ///< the one waveform viewer, while it is open
     QString m_strStartReplyDelay = QStringLiteral("30");
     bool m_bRepeat = false;       ///< the menu's check "連続取り込み"
     bool m_bRepeating = false;    ///< a repetition is under way

@@ -123,14 +123,15 @@ private slots:
         CAnalyzerDlg dlg;
         Open(dlg);
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts, (QStringList{
-                            QStringLiteral("-"), QString::fromUtf8("バージョン情報 Quillon(&A)..."),
-                            QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                            QString::fromUtf8("CSVファイルに保存(&C)..."),
-                            QString::fromUtf8("画像(PNG)に保存(&P)..."), QStringLiteral("-"),
-                            QString::fromUtf8("連続取り込み(&R)"),
-                            QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
-                            QString::fromUtf8("ロジアナを再検索(&S)")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"),
+                                     QString::fromUtf8("バージョン情報 Quillon(&A)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
+                                     QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
+                                     QString::fromUtf8("ロジアナを再検索(&S)")}));
     }
 
     void withoutTheAboutTextTheMenuStillOffersExport() {
@@ -139,13 +140,13 @@ private slots:
         Open(dlg);
         dlg.m_strAboutMenu.clear();
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts,
-                 (QStringList{QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                              QString::fromUtf8("CSVファイルに保存(&C)..."),
-                              QString::fromUtf8("画像(PNG)に保存(&P)..."), QStringLiteral("-"),
-                              QString::fromUtf8("連続取り込み(&R)"),
-                              QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
-                              QString::fromUtf8("ロジアナを再検索(&S)")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
+                                     QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
+                                     QString::fromUtf8("ロジアナを再検索(&S)")}));
     }
 
     void nothingIsSavedBeforeTheFirstCapture() {

@@ -1,0 +1,129 @@
+// The viewer's picture pixel by pixel: a one-sample glitch stays visible with the whole
+// capture in view, an edge lands on its sample boundary at the deepest zoom, and samples not
+// received carry no trace.
+#include "display/viewer_picture.h"
+
+#include <QGuiApplication>
+#include <QTest>
+
+using namespace quillon;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr std::int64_t kSamples = 4032;
+
+struct Row {
+    int yHigh;
+    int yLow;
+};
+
+// Where channel's trace levels lie in the picture of scene.
+Row RowOf(const ViewerScene& scene, int channel) {
+    const ViewerLayout layout = LayoutForScene(kWidth, kHeight, scene);
+    for (std::size_t row = 0; row < layout.channels.size(); ++row) {
+        if (layout.channels[row] == channel) {
+            const int r = static_cast<int>(row);
+            return {layout.RowTop(r) + kTraceMarginPx, layout.RowTop(r + 1) - 1 - kTraceMarginPx};
+        }
+    }
+    return {-1, -1};
+}
+
+struct Picture {
+    CaptureData capture;
+    EdgeIndex edges;
+    ViewerScene scene;
+    QImage image{kWidth, kHeight, QImage::Format_RGB32};
+    int left = 0;
+
+    explicit Picture(CaptureData data) : capture(std::move(data)), edges(IndexEdges(capture)) {
+        scene.capture = &capture;
+        scene.edges = &edges;
+        left = LayoutForScene(kWidth, kHeight, scene).TraceLeft();
+        scene.view = FitAll(kSamples, kWidth - left);
+    }
+    void Draw() { DrawViewer(image, scene); }
+    bool Is(int column, int y, QRgb colour) const {
+        return image.pixel(left + column, y) == colour;
+    }
+};
+
+} // namespace
+
+class TestViewerPicture : public QObject {
+    Q_OBJECT
+private slots:
+    void aOneSampleGlitchIsAVerticalLineInTheWholeCaptureView() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        capture.samples[2001] = 1; // D0 high for one sample of 4032
+        Picture picture(capture);
+        picture.Draw();
+        const Row row = RowOf(picture.scene, 0);
+        const QRgb colour = ChannelColour(0);
+        const auto glitch = ColumnOfBoundary(picture.scene.view, 2001);
+        const auto after = ColumnOfBoundary(picture.scene.view, 2002);
+        QVERIFY(after - glitch <= 1); // 1824 columns for 4032 samples
+        for (int c = 0; c < picture.scene.view.widthPx; ++c) {
+            if (c == glitch || c == after) {
+                for (int y = row.yHigh; y <= row.yLow; ++y) {
+                    QVERIFY2(picture.Is(c, y, colour), qPrintable(QStringLiteral("y %1").arg(y)));
+                }
+                QVERIFY(!picture.Is(c, row.yHigh - 1, colour));
+                QVERIFY(!picture.Is(c, row.yLow + 1, colour));
+            } else {
+                QVERIFY2(picture.Is(c, row.yLow, colour), qPrintable(QString::number(c)));
+                QVERIFY2(!picture.Is(c, row.yHigh, colour), qPrintable(QString::number(c)));
+            }
+        }
+    }
+
+    void anEdgeLiesOnItsSampleBoundaryAtTheDeepestZoom() {
+        CaptureData capture;
+        for (std::int64_t i = 0; i < kSamples; ++i) {
+            capture.samples.push_back(i >= 103 ? 1U << 5 : 0U); // D5 rises at sample 103
+        }
+        Picture picture(capture);
+        picture.scene.view.pixelsPerSample = kMaxPixelsPerSample;
+        picture.scene.view.firstSample = 100.0;
+        picture.Draw();
+        const Row row = RowOf(picture.scene, 5);
+        const QRgb colour = ChannelColour(5);
+        // Samples 100, 101, 102 low over 40 pixels each, the edge at column 120, then high.
+        for (int c = 0; c < 120; ++c) {
+            QVERIFY(picture.Is(c, row.yLow, colour) && !picture.Is(c, row.yHigh, colour));
+        }
+        for (int y = row.yHigh; y <= row.yLow; ++y) {
+            QVERIFY(picture.Is(120, y, colour));
+        }
+        QVERIFY(!picture.Is(119, row.yHigh + 1, colour));
+        QVERIFY(!picture.Is(121, row.yHigh + 1, colour));
+        for (int c = 121; c < picture.scene.view.widthPx; ++c) {
+            QVERIFY(picture.Is(c, row.yHigh, colour) && !picture.Is(c, row.yLow, colour));
+        }
+    }
+
+    void samplesNotReceivedCarryNoTrace() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        capture.received.assign(kSamples, 1);
+        std::fill(capture.received.begin() + 1024, capture.received.begin() + 1152, 0);
+        Picture picture(capture);
+        picture.Draw();
+        const Row row = RowOf(picture.scene, 0);
+        const QRgb colour = ChannelColour(0);
+        const auto from = ColumnOfBoundary(picture.scene.view, 1024) + 1;
+        const auto to = ColumnOfBoundary(picture.scene.view, 1152);
+        QVERIFY(to - from > 40);
+        for (auto c = from; c < to; ++c) {
+            QVERIFY(!picture.Is(static_cast<int>(c), row.yLow, colour));
+        }
+        QVERIFY(picture.Is(static_cast<int>(from) - 2, row.yLow, colour));
+        QVERIFY(picture.Is(static_cast<int>(to) + 1, row.yLow, colour));
+    }
+};
+
+QTEST_MAIN(TestViewerPicture)
+#include "test_viewer_picture.moc"

@@ -1,6 +1,8 @@
 // quillon-cli's commands: the same discovery, settings and capture run as the window.
 #include "app/cli.h"
 
+#include "app/cli_decode.h"
+
 #include "capture/capture_run.h"
 #include "capture/export.h"
 #include "capture/settings_word.h"
@@ -45,7 +47,9 @@ constexpr const char* kGenType = "0";
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE\n"
+    "       quillon-cli capture [options] -o FILE [-P SPEC [-A SPEC]]\n"
+    "       quillon-cli decode FILE -P SPEC [-A SPEC] [--annotation-times]\n"
+    "       quillon-cli decoders\n"
     "       quillon-cli --help | --version\n"
     "\n"
     "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
@@ -53,6 +57,8 @@ constexpr const char* kUsage =
     "list       print the serial ports searched for the analyzer: name and device\n"
     "capture    find the analyzer (or use --port), reset it, send the settings, wait for\n"
     "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
+    "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
+    "decoders   list the installed protocol decoders: id and long name\n"
     "\n"
     "Capture options:\n"
     "  -o, --output FILE    file to write; the format follows the extension:\n"
@@ -67,6 +73,13 @@ constexpr const char* kUsage =
     "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
     "                       2us/d 5us/d\n"
     "\n"
+    "Decoding (decode, and capture):\n"
+    "  -P SPEC              decoder stack: id:channel=Dn:option=value, stacked decoders\n"
+    "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
+    "                       i2c:scl=D13:sda=D14\n"
+    "  -A SPEC              annotations to print: uart=rx-data (classes or rows, by ':')\n"
+    "  --annotation-times   print start-end sample and time before each annotation\n"
+    "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
     "  without it the machine's USB serial ports are listed as COM1, COM2, ...\n"
@@ -77,7 +90,8 @@ constexpr const char* kUsage =
     "  2  bad arguments\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering or sent an incomplete packet\n";
+    "  5  the analyzer stopped answering or sent an incomplete packet\n"
+    "  6  a protocol decoder failed\n";
 
 struct CaptureOptions {
     std::string port;
@@ -396,9 +410,20 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     return kCliOk;
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
+int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> rest = args;
+    DecodeRequest decode;
+    if (const auto problem = TakeDecodeOptions(rest, decode)) {
+        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
+        return kCliBadArguments;
+    }
+    if (!decode.decoders.empty()) {
+        if (const int status = CheckDecodeRequest(decode, err); status != kCliOk) {
+            return status;
+        }
+    }
     CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(args, options)) {
+    if (const auto problem = ParseCaptureOptions(rest, options)) {
         err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
         return kCliBadArguments;
     }
@@ -487,7 +512,7 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     }
     err << kProgram << ": wrote " << options.output << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
-    return kCliOk;
+    return decode.decoders.empty() ? kCliOk : DecodeCapture(data, decode, out, err);
 }
 
 } // namespace
@@ -516,7 +541,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunList(out, err);
     }
     if (command == "capture") {
-        return RunCaptureCommand(args, err);
+        return RunCaptureCommand(args, out, err);
+    }
+    if (command == "decode") {
+        return RunDecodeCommand(args, out, err);
+    }
+    if (command == "decoders") {
+        return RunDecodersCommand(args, out, err);
     }
     err << kProgram << ": unknown command '" << command << "'\nTry 'quillon-cli --help'.\n";
     return kCliBadArguments;

@@ -35,7 +35,9 @@ std::vector<AnnotationLane> LayOutAnnotations(const DecodeResult& result,
             }
         }
         if (rows.empty()) {
-            lanes.push_back({info.name, {}});
+            if (!result.error) {
+                lanes.push_back({info.name, {}}); // the error row speaks for it otherwise
+            }
             continue;
         }
         for (auto& [row, boxes] : rows) {

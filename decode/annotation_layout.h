@@ -44,9 +44,9 @@ inline constexpr int kLaneColours = 8;
 
 /// The rows of one stack's result: for each decoder of the stack (infos[i] for stack entry i)
 /// each of its rows that holds annotations, in the decoder's own order; a decoder without
-/// results shows one empty row with its name, and an error ends the list with a row whose one
-/// box spans the capture and says "error: ...". Classes outside every row share one row
-/// named after the decoder.
+/// results shows one empty row with its name (unless there is an error), and an error ends the list
+/// with a row whose one box spans the capture and says "error: ...". Classes outside every row
+/// share one row named after the decoder.
 std::vector<AnnotationLane> LayOutAnnotations(const DecodeResult& result,
                                               const std::vector<const DecoderInfo*>& infos,
                                               std::int64_t sampleCount);

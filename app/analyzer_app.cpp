@@ -4,6 +4,7 @@
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/strings.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 namespace quillon {
@@ -45,6 +47,10 @@ int CAnalyzerApp::Run(int argc, char** argv) {
 }
 
 bool CAnalyzerApp::InitInstance() {
+    if (!m_options.openFile.isEmpty()) {
+        m_nExitCode = RunViewer();
+        return false;
+    }
     if (!m_options.screenshot.isEmpty()) {
         m_nExitCode = RunUnattended();
         return false;
@@ -52,6 +58,27 @@ bool CAnalyzerApp::InitInstance() {
     CAnalyzerDlg dlg;
     dlg.DoModal();
     return false;
+}
+
+int CAnalyzerApp::RunViewer() {
+    auto* viewer = new CViewerWnd; // deletes itself when closed
+    if (m_options.screenshot.isEmpty()) {
+        viewer->OpenFile(m_options.openFile); // a file that does not fit: a box, an empty view
+        viewer->show();
+        return QApplication::exec();
+    }
+    viewer->setAttribute(Qt::WA_DeleteOnClose, false);
+    viewer->SetUnattended(true);
+    const std::unique_ptr<CViewerWnd> owner(viewer);
+    if (!viewer->OpenFile(m_options.openFile)) {
+        return 1;
+    }
+    if (!viewer->SaveScreenshot(m_options.screenshot)) {
+        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
+    return 0;
 }
 
 int CAnalyzerApp::RunUnattended() {

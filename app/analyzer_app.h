@@ -15,6 +15,8 @@ public:
 private:
     /// One capture without a user, the window saved as a picture. GUI thread.
     int RunUnattended();
+    /// Only the waveform viewer on m_options.openFile (a screenshot of it when asked).
+    int RunViewer();
 
     AppOptions m_options;
     int m_nExitCode = 0;

@@ -2,6 +2,7 @@
 #include "app/cli.h"
 
 #include "app/cli_decode.h"
+#include "app/cli_info.h"
 
 #include "capture/capture_run.h"
 #include "capture/export.h"
@@ -523,6 +524,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kCliBadArguments;
     }
     const std::string& command = args.front();
+    if (command == "info") {
+        return RunInfoCommand(args, out, err); // capture files: app/cli_info.cpp
+    }
     const bool wantsHelp = std::any_of(
         args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
     if (wantsHelp) {

@@ -26,7 +26,16 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         QStringLiteral("Unattended: capture once, save the window as a PNG file, exit. "
                        "Messages go to standard error."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, demo, screenshot});
+    const QCommandLineOption open(
+        QStringLiteral("open"),
+        QStringLiteral("Open only the waveform viewer on a saved capture (VCD or CSV), "
+                       "without searching for the analyzer. With --screenshot, save the "
+                       "viewer (1280 x 720, whole capture) as a PNG file and exit."),
+        QStringLiteral("file"));
+    parser.addOptions({help, version, demo, screenshot, open});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A capture file to view, as with --open."),
+                                 QStringLiteral("[file]"));
     if (!parser.parse(arguments)) {
         options.exitNow = true;
         options.exitCode = 2;
@@ -43,13 +52,14 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         options.output = QStringLiteral("quillon %1\n").arg(QString::fromLatin1(kAppVersion));
         return options;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1 || (!files.isEmpty() && parser.isSet(open))) {
         options.exitNow = true;
         options.exitCode = 2;
-        options.output = QStringLiteral("quillon: unexpected argument '%1'\n")
-                             .arg(parser.positionalArguments().first());
+        options.output = QStringLiteral("quillon: unexpected argument '%1'\n").arg(files.last());
         return options;
     }
+    options.openFile = parser.isSet(open) ? parser.value(open) : files.value(0);
     options.demo = parser.isSet(demo);
     options.screenshot = parser.value(screenshot);
     return options;

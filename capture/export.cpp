@@ -34,6 +34,29 @@ void AppendTime(std::string& out, std::int64_t ns) {
     out += '\n';
 }
 
+// Times in ns, or in ps for a period that is no whole number of ns (a file of another program).
+std::int64_t TimeUnitPs(const CaptureData& data) {
+    return data.PeriodPs() % 1000 == 0 ? 1000 : 1;
+}
+
+std::int64_t SampleTime(const CaptureData& data, std::int64_t index) {
+    return index * (data.PeriodPs() / TimeUnitPs(data));
+}
+
+int ChannelCount(const CaptureData& data) {
+    return std::clamp(data.channels, 1, kExportChannels);
+}
+
+// A channel's name as one token (VCD) or one cell (CSV): no blanks, commas or control bytes.
+std::string NameToken(const std::string& name, int channel) {
+    std::string token;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        token += u <= ' ' || c == ',' || c == '$' || u == 0x7f ? '_' : c;
+    }
+    return token.empty() ? "D" + std::to_string(channel) : token;
+}
+
 } // namespace
 
 CaptureData CaptureFromStore(const SampleStore& store, int rate) {
@@ -47,7 +70,7 @@ CaptureData CaptureFromStore(const SampleStore& store, int rate) {
 }
 
 std::int64_t SampleTimeNs(const CaptureData& data, std::int64_t index) {
-    return index * kSampleUnitNs * data.rate;
+    return index * data.PeriodPs() / 1000;
 }
 
 std::string ToVcd(const CaptureData& data, std::string_view date) {
@@ -62,12 +85,19 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     out += "$version\n\tQuillon ";
     out += QUILLON_VERSION;
     out += "\n$end\n";
-    out += "$timescale 1 ns $end\n";
+    // What VCD has no place for, as keys a reader finds again (capture/export.h).
+    out += "$comment\n\tsample_period_ps=" + std::to_string(data.PeriodPs());
+    if (data.triggerSample) {
+        out += " trigger_sample=" + std::to_string(*data.triggerSample);
+    }
+    out += "\n$end\n";
+    out += TimeUnitPs(data) == 1000 ? "$timescale 1 ns $end\n" : "$timescale 1 ps $end\n";
     out += "$scope module quillon $end\n";
-    for (int n = 0; n < kExportChannels; ++n) {
+    const int channels = ChannelCount(data);
+    for (int n = 0; n < channels; ++n) {
         out += "$var wire 1 ";
         out += VcdId(n);
-        out += " D" + std::to_string(n) + " $end\n";
+        out += " " + NameToken(data.names[static_cast<std::size_t>(n)], n) + " $end\n";
     }
     out += "$upscope $end\n";
     out += "$enddefinitions $end\n";
@@ -78,18 +108,18 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     std::uint16_t previous = data.samples.front();
     AppendTime(out, 0);
     out += "$dumpvars\n";
-    for (int n = 0; n < kExportChannels; ++n) {
+    for (int n = 0; n < channels; ++n) {
         AppendValue(out, ((previous >> n) & 1U) != 0, n);
     }
     out += "$end\n";
     for (std::size_t i = 1; i < data.samples.size(); ++i) {
         const std::uint16_t sample = data.samples[i];
-        const unsigned changed = static_cast<unsigned>(sample ^ previous);
+        const unsigned changed = static_cast<unsigned>(sample ^ previous) & ((1U << channels) - 1U);
         if (changed == 0) {
             continue;
         }
-        AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(i)));
-        for (int n = 0; n < kExportChannels; ++n) {
+        AppendTime(out, SampleTime(data, static_cast<std::int64_t>(i)));
+        for (int n = 0; n < channels; ++n) {
             if (((changed >> n) & 1U) != 0) {
                 AppendValue(out, ((sample >> n) & 1U) != 0, n);
             }
@@ -97,21 +127,26 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
         previous = sample;
     }
     // Viewers end the trace at the last time stamp: give the last sample its full length.
-    AppendTime(out, SampleTimeNs(data, static_cast<std::int64_t>(data.samples.size())));
+    AppendTime(out, SampleTime(data, static_cast<std::int64_t>(data.samples.size())));
     return out;
 }
 
 std::string ToCsv(const CaptureData& data) {
-    std::string out = "time_ns";
-    for (int n = 0; n < kExportChannels; ++n) {
-        out += ",D" + std::to_string(n);
+    std::string out;
+    if (data.triggerSample) {
+        out += "; " + std::string(kTriggerCommentKey) + std::to_string(*data.triggerSample) + "\n";
+    }
+    out += TimeUnitPs(data) == 1000 ? "time_ns" : "time_ps";
+    const int channels = ChannelCount(data);
+    for (int n = 0; n < channels; ++n) {
+        out += "," + NameToken(data.names[static_cast<std::size_t>(n)], n);
     }
     out += '\n';
     out.reserve(out.size() + data.samples.size() * (12 + 2 * kExportChannels));
     for (std::size_t i = 0; i < data.samples.size(); ++i) {
-        out += std::to_string(SampleTimeNs(data, static_cast<std::int64_t>(i)));
+        out += std::to_string(SampleTime(data, static_cast<std::int64_t>(i)));
         const std::uint16_t sample = data.samples[i];
-        for (int n = 0; n < kExportChannels; ++n) {
+        for (int n = 0; n < channels; ++n) {
             out += ',';
             out += ((sample >> n) & 1U) != 0 ? '1' : '0';
         }

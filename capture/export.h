@@ -19,13 +19,20 @@ CaptureData CaptureFromStore(const SampleStore& store, int rate);
 /// Time of sample index in nanoseconds: index * 20 ns * rate.
 std::int64_t SampleTimeNs(const CaptureData& data, std::int64_t index);
 
-/// Value change dump, 1 ns time scale, one wire per channel named D0..D15: all values at #0,
-/// then only changes, then a last time stamp at the end of the last sample. date, when not
-/// empty, goes into a $date section. Pure; any thread.
+/// Keys in the comments of the VCD and CSV texts for what the formats have no place for:
+/// the sample period (VCD) and the trigger's sample (both, when there is one).
+inline constexpr std::string_view kPeriodCommentKey = "sample_period_ps=";
+inline constexpr std::string_view kTriggerCommentKey = "trigger_sample=";
+
+/// Value change dump, 1 ns time scale (1 ps for a period of no whole ns), one wire per
+/// channel with the channel's name (blanks as '_'), the period and trigger in a $comment:
+/// all values at #0, then only changes, then a last time stamp at the end of the last
+/// sample. date, when not empty, goes into a $date section. Pure; any thread.
 std::string ToVcd(const CaptureData& data, std::string_view date = {});
 
-/// Comma-separated values: a header row "time_ns,D0,...,D15", then one row per sample with
-/// its time in nanoseconds and the 16 levels as 0/1. Lines end in "\n". Pure; any thread.
+/// Comma-separated values: a header row "time_ns,<names>" (D0..D15 by default), then one
+/// row per sample with its time in nanoseconds and the levels as 0/1; a first line
+/// "; trigger_sample=N" when the capture has a trigger. Lines end in "\n". Pure; any thread.
 std::string ToCsv(const CaptureData& data);
 
 enum class ExportFormat { Vcd, Csv, Png };

@@ -14,6 +14,7 @@
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
 #include "ui/thread_handoff.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -50,6 +51,7 @@ constexpr const char* kDefaultTrigPattern = "0000000000000000";
 constexpr const char* kDefaultTrigPos = "00";
 
 // Export: menu items, the file dialog and its messages.
+constexpr const char* kViewerMenuText = "波形ビューア(&W)...";
 constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
 constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
 constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
@@ -149,6 +151,8 @@ void CAnalyzerDlg::BindControls() {
     connect(m_radio2us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate2us);
     connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
 
+    connect(m_picture, &CPictureCtrl::DoubleClicked, this, &CAnalyzerDlg::OnOpenViewer);
+
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] { OnSaveAs(); });
 }
@@ -211,6 +215,7 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
         menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     }
     menu.addSeparator();
+    menu.addAction(QString::fromUtf8(kViewerMenuText), this, &CAnalyzerDlg::OnOpenViewer);
     menu.addAction(QString::fromUtf8(kSaveVcdMenuText), this,
                    [this] { OnSaveAs(ExportFormat::Vcd); });
     menu.addAction(QString::fromUtf8(kSaveCsvMenuText), this,
@@ -512,6 +517,31 @@ SampleStore CAnalyzerDlg::SnapshotStore() const {
     return m_store;
 }
 
+CaptureData CAnalyzerDlg::CurrentCapture() const {
+    return CaptureFromStore(SnapshotStore(), CaptureRate());
+}
+
+CViewerWnd* CAnalyzerDlg::Viewer() const {
+    return m_pViewer;
+}
+
+void CAnalyzerDlg::OnOpenViewer() {
+    if (!m_pViewer) {
+        m_pViewer = new CViewerWnd(this); // deletes itself when closed
+        connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
+            if (m_pViewer && HasCapture()) {
+                m_pViewer->SetLiveCapture(CurrentCapture());
+            }
+        });
+        if (HasCapture()) {
+            m_pViewer->SetLiveCapture(CurrentCapture());
+        }
+    }
+    m_pViewer->show();
+    m_pViewer->raise();
+    m_pViewer->activateWindow();
+}
+
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
 }
@@ -582,7 +612,8 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
     if (*format == ExportFormat::Png) {
         bytes = EncodePng(ViewImage());
     } else {
-        const CaptureData data = CaptureFromStore(SnapshotStore(), CaptureRate());
+        CaptureData data = CurrentCapture();
+        data.names = UserChannelNames();
         bytes = *format == ExportFormat::Vcd
                     ? ToVcd(data, QDateTime::currentDateTime()
                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))

@@ -28,6 +28,7 @@ namespace quillon {
 
 class CPictureCtrl;
 class CSpinButtonCtrl;
+class CViewerWnd;
 
 /// Everything here runs on the GUI thread except RunCapture and the ICaptureHost and
 /// IAnalyzerHost calls made from it, which hand their work to the GUI thread.
@@ -76,6 +77,11 @@ public:
     void OnRate20us() { SetRate(1000); }
     void UpdateRateLabel();
 
+    /// The last capture as a value (all 4032 samples at the rate it was taken at).
+    CaptureData CurrentCapture() const;
+    /// Opens the waveform viewer on the current capture, or raises the one already open.
+    void OnOpenViewer();
+    [[nodiscard]] CViewerWnd* Viewer() const;
     /// A consistent copy of the capture memory and the rate it was taken at.
     SampleStore SnapshotStore() const;
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
@@ -170,7 +176,8 @@ private:
     bool m_bUnattended = false;
     bool m_bRunHadFocus = false;
     std::atomic<bool> m_bHaveCapture{false};
-    QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
+    QString m_strSaveDir;           ///< where the last file was saved; the next dialog opens there
+    QPointer<CViewerWnd> m_pViewer; ///< the one waveform viewer, while it is open
 };
 
 } // namespace quillon

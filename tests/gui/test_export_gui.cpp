@@ -122,11 +122,12 @@ private slots:
         CAnalyzerDlg dlg;
         Open(dlg);
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts, (QStringList{
-                            QStringLiteral("-"), QString::fromUtf8("バージョン情報 Quillon(&A)..."),
-                            QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                            QString::fromUtf8("CSVファイルに保存(&C)..."),
-                            QString::fromUtf8("画像(PNG)に保存(&P)...")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"),
+                                     QString::fromUtf8("バージョン情報 Quillon(&A)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)...")}));
     }
 
     void withoutTheAboutTextTheMenuStillOffersExport() {
@@ -135,10 +136,10 @@ private slots:
         Open(dlg);
         dlg.m_strAboutMenu.clear();
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts,
-                 (QStringList{QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                              QString::fromUtf8("CSVファイルに保存(&C)..."),
-                              QString::fromUtf8("画像(PNG)に保存(&P)...")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)...")}));
     }
 
     void nothingIsSavedBeforeTheFirstCapture() {

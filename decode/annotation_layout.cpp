@@ -61,13 +61,4 @@ std::vector<AnnotationLane> LayOutAnnotations(const DecodeResult& result,
     return lanes;
 }
 
-int FitText(const std::vector<std::string>& texts, int widthPx, const TextWidth& width) {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (width(texts[i]) <= widthPx) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 } // namespace quillon

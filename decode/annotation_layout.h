@@ -1,13 +1,12 @@
 // What the viewer shows of the decoders, without widgets: the user's decoder set and its saved
-// form, the annotation rows of a decode (one per row of each decoder, labelled, boxes coloured
-// by class) and the longest text that fits a box.
+// form, and the annotation rows of a decode (one per row of each decoder, labelled, boxes
+// coloured by class).
 #pragma once
 
 #include "decode/decoder_info.h"
 #include "decode/decoder_spec.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,12 +49,5 @@ inline constexpr int kLaneColours = 8;
 std::vector<AnnotationLane> LayOutAnnotations(const DecodeResult& result,
                                               const std::vector<const DecoderInfo*>& infos,
                                               std::int64_t sampleCount);
-
-/// Pixel width of a text in the font that will draw it.
-using TextWidth = std::function<int(const std::string&)>;
-
-/// Index of the longest of texts (longest first) whose width fits widthPx, or -1 when none
-/// does (a thin box shows nothing).
-int FitText(const std::vector<std::string>& texts, int widthPx, const TextWidth& width);
 
 } // namespace quillon

@@ -5,6 +5,8 @@
 #include "decode/decoder_library.h"
 #include "ui/decoder_dlg.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,7 +18,9 @@ namespace quillon {
 
 namespace {
 
-constexpr const char* kSettingsKey = "decoders/entries";
+constexpr const char* kSettingsOrg = "Quillon"; // the viewer's own settings
+constexpr const char* kSettingsApp = "quillon";
+constexpr const char* kSettingsKey = "viewer/decoders";
 constexpr const char* kAddText = "追加...";
 constexpr const char* kEditText = "編集...";
 constexpr const char* kShowText = "表示";
@@ -50,7 +54,8 @@ CDecoderSet::CDecoderSet(QWidget* parent) : QObject(parent), m_parent(parent) {
 }
 
 void CDecoderSet::Load() {
-    const QStringList saved = QSettings().value(kSettingsKey).toStringList();
+    const QStringList saved =
+        QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList();
     for (const auto& text : saved) {
         if (auto entry = LoadDecoderEntry(text.toStdString(), Lookup())) {
             m_entries.push_back(std::move(*entry));
@@ -63,7 +68,7 @@ void CDecoderSet::Save() const {
     for (const auto& entry : m_entries) {
         saved << QString::fromStdString(SaveDecoderEntry(entry));
     }
-    QSettings().setValue(kSettingsKey, saved);
+    QSettings(kSettingsOrg, kSettingsApp).setValue(kSettingsKey, saved);
 }
 
 void CDecoderSet::AttachMenu(QMenu* menu) {
@@ -115,7 +120,7 @@ void CDecoderSet::Rerun() {
         }
     }
     if (!m_bHaveCapture || m_pendingStacks.empty()) {
-        m_runner.Start(CaptureData{}, {}); // drops the results of a decode still running
+        m_nRequest = m_runner.Start(CaptureData{}, {}); // drops a decode still running
         m_results.clear();
         m_resultStacks.clear();
         m_lanes.clear();
@@ -123,7 +128,19 @@ void CDecoderSet::Rerun() {
         emit LanesChanged();
         return;
     }
-    m_runner.Start(m_capture, m_pendingStacks);
+    m_nRequest = m_runner.Start(m_capture, m_pendingStacks);
+}
+
+bool CDecoderSet::IsDecoding() const {
+    return !m_pendingStacks.empty() && m_bHaveCapture && m_runner.Finished() != m_nRequest;
+}
+
+void WaitForDecoders(const CDecoderSet& set, std::chrono::milliseconds timeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (set.IsDecoding() && clock.elapsed() < timeout.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
 }
 
 void CDecoderSet::OnDecoded(std::uint64_t /*request*/, const std::vector<DecodeResult>& results) {

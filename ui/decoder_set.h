@@ -10,12 +10,15 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <vector>
 
 class QMenu;
 class QWidget;
 
 namespace quillon {
+
+inline constexpr std::chrono::milliseconds kDecodeWait{10000};
 
 /// GUI thread.
 class CDecoderSet : public QObject {
@@ -34,7 +37,8 @@ public:
     void SetEntries(std::vector<DecoderEntry> entries);
     /// The rows of the latest finished decode of the visible decoders.
     [[nodiscard]] const std::vector<AnnotationLane>& Lanes() const { return m_lanes; }
-    [[nodiscard]] const CDecodeRunner& Runner() const { return m_runner; }
+    /// True while a decode for the latest capture or set is still running.
+    [[nodiscard]] bool IsDecoding() const;
 
     /// Writes the visible decoders' annotations as text; false (error set) when it fails.
     bool SaveAnnotations(const QString& path, QString& error) const;
@@ -67,6 +71,11 @@ private:
     std::vector<DecoderStack> m_resultStacks;  ///< of the latest finished request
     std::vector<DecodeResult> m_results;       ///< one per m_resultStacks
     std::vector<AnnotationLane> m_lanes;
+    std::uint64_t m_nRequest = 0; ///< the runner's number of the latest request
 };
+
+/// Lets the event loop run until set has the rows of its latest decode (at most timeout),
+/// for pictures taken without a user.
+void WaitForDecoders(const CDecoderSet& set, std::chrono::milliseconds timeout = kDecodeWait);
 
 } // namespace quillon

@@ -5,6 +5,7 @@
 #include "emulator/bench_signals.h"
 #include "ui/decoder_dlg.h"
 #include "ui/decoder_set.h"
+#include "ui/viewer_wnd.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -46,6 +47,11 @@ QString LaneText(const CDecoderSet& set, const std::string& label) {
     return text;
 }
 
+/// The user's decoders as the viewer keeps them (in the test's own settings location).
+void ClearSaved() {
+    QSettings("Quillon", "quillon").remove("viewer/decoders");
+}
+
 } // namespace
 
 class TestDecoderGui : public QObject {
@@ -53,11 +59,10 @@ class TestDecoderGui : public QObject {
 private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName("QuillonDecoderTest");
-        QSettings().clear();
+        ClearSaved();
         QVERIFY(CDecoderLibrary::Instance().StartError().empty());
     }
-    void cleanupTestCase() { QSettings().clear(); }
+    void cleanupTestCase() { ClearSaved(); }
 
     void dialogFiltersPrefillsAndChecksOptions() {
         ChannelNames names = DefaultChannelNames();
@@ -160,6 +165,47 @@ private slots:
         QCOMPARE(again.Entries().size(), std::size_t{2});
         QCOMPARE(again.Entries()[0].stack, UartStack(921600));
         QVERIFY(!again.Entries()[1].visible);
+    }
+
+    void viewerShowsRowsUnderTheChannelsAndFollowsItsCapture() {
+        CViewerWnd viewer;
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        viewer.resize(1200, 760);
+        viewer.show();
+        viewer.Decoders()->SetEntries({{UartStack(921600), true}});
+        viewer.ShowCapture(Bench(10), "bench.vcd");
+        WaitForDecoders(*viewer.Decoders());
+        QVERIFY(!viewer.Decoders()->IsDecoding());
+        const auto lanes = viewer.Decoders()->Lanes();
+        QVERIFY(lanes.size() >= 2);
+
+        // Hovering the RX row over the first character names it.
+        const ViewerLayout layout =
+            LayoutViewer(viewer.Canvas()->width(), viewer.Canvas()->height(),
+                         RowVisibility{true, true, true, true, true, true, true, true, true, true,
+                                       true, true, true, true, true, true},
+                         static_cast<int>(lanes.size()));
+        int rxRow = -1;
+        for (std::size_t i = 0; i < lanes.size(); ++i) {
+            rxRow = lanes[i].label == "UART: RX" ? static_cast<int>(i) : rxRow;
+        }
+        QVERIFY(rxRow >= 0);
+        const auto& h = lanes[static_cast<std::size_t>(rxRow)].boxes[1]; // after the start bit
+        QCOMPARE(h.texts.front(), std::string("H"));
+        const int x = layout.TraceLeft() +
+                      static_cast<int>(viewer.View().XOfBoundary((h.first + h.end) / 2.0));
+        const int y = layout.RowTop(static_cast<int>(layout.channels.size()) + rxRow) + 5;
+        QTest::mouseMove(viewer.Canvas(), QPoint(x, y));
+        QTRY_COMPARE(viewer.HoverText(), QString("UART: RX: H"));
+
+        // A capture with nothing on D8: the rows follow it.
+        CaptureData quiet = Bench(10);
+        std::fill(quiet.samples.begin(), quiet.samples.end(), 0xFFFF);
+        viewer.ShowCapture(quiet, "quiet.vcd");
+        WaitForDecoders(*viewer.Decoders());
+        QCOMPARE(viewer.Decoders()->Lanes().size(), std::size_t{1});
+        QVERIFY(viewer.Decoders()->Lanes()[0].boxes.empty());
+        viewer.Decoders()->SetEntries({});
     }
 };
 

@@ -17,10 +17,6 @@ namespace {
 
 constexpr const char* kProgram = "quillon-cli";
 
-DecoderLookup LibraryLookup() {
-    return [](const std::string& id) { return CDecoderLibrary::Instance().FindDecoder(id); };
-}
-
 bool TakeValue(std::vector<std::string>& args, std::size_t i, std::string& value) {
     if (i + 1 >= args.size()) {
         return false;
@@ -67,14 +63,15 @@ int CheckDecodeRequest(const DecodeRequest& request, std::ostream& err) {
         err << kProgram << ": " << library.StartError() << "\n";
         return kCliDecoderFailed;
     }
-    const auto stack = ParseDecoderSpec(request.decoders, LibraryLookup(), DefaultChannelNames());
+    const auto stack =
+        ParseDecoderSpec(request.decoders, CDecoderLibrary::Lookup(), DefaultChannelNames());
     if (const auto* e = std::get_if<SpecError>(&stack)) {
         err << kProgram << ": " << e->message << "\n";
         return kCliBadArguments;
     }
     if (!request.annotations.empty()) {
         const auto filter = ParseAnnotationSpec(request.annotations, std::get<DecoderStack>(stack),
-                                                LibraryLookup());
+                                                CDecoderLibrary::Lookup());
         if (const auto* e = std::get_if<SpecError>(&filter)) {
             err << kProgram << ": " << e->message << "\n";
             return kCliBadArguments;
@@ -90,7 +87,8 @@ int DecodeCapture(const CaptureData& capture, const DecodeRequest& request, std:
         err << kProgram << ": " << library.StartError() << "\n";
         return kCliDecoderFailed;
     }
-    const auto parsed = ParseDecoderSpec(request.decoders, LibraryLookup(), capture.names);
+    const auto parsed =
+        ParseDecoderSpec(request.decoders, CDecoderLibrary::Lookup(), capture.names);
     if (const auto* e = std::get_if<SpecError>(&parsed)) {
         err << kProgram << ": " << e->message << "\n";
         return kCliBadArguments;
@@ -98,7 +96,7 @@ int DecodeCapture(const CaptureData& capture, const DecodeRequest& request, std:
     const auto& stack = std::get<DecoderStack>(parsed);
     AnnotationFilter filter = AnnotationFilter::All(stack.size());
     if (!request.annotations.empty()) {
-        auto chosen = ParseAnnotationSpec(request.annotations, stack, LibraryLookup());
+        auto chosen = ParseAnnotationSpec(request.annotations, stack, CDecoderLibrary::Lookup());
         if (const auto* e = std::get_if<SpecError>(&chosen)) {
             err << kProgram << ": " << e->message << "\n";
             return kCliBadArguments;

@@ -26,9 +26,7 @@ void DecodeWholeCapture(benchmark::State& state, int rate, const std::string& sp
     CaptureData capture;
     capture.rate = rate;
     capture.samples = SampleSignals(SignalSet::Bench, rate, 0, kCaptureSamples);
-    const auto parsed = ParseDecoderSpec(
-        spec, [&](const std::string& id) { return library.FindDecoder(id); },
-        DefaultChannelNames());
+    const auto parsed = ParseDecoderSpec(spec, CDecoderLibrary::Lookup(), DefaultChannelNames());
     const auto& stack = std::get<DecoderStack>(parsed);
     std::size_t annotations = 0;
     for (auto _ : state) {

@@ -50,4 +50,14 @@ const DecoderChannel* DecoderInfo::FindChannel(const std::string& channelId) con
     return nullptr;
 }
 
+bool DecoderInfo::ReadsChannels() const {
+    return std::find(inputs.begin(), inputs.end(), "logic") != inputs.end();
+}
+
+bool DecoderInfo::CanStackOn(const DecoderInfo& lower) const {
+    return std::any_of(inputs.begin(), inputs.end(), [&](const std::string& in) {
+        return std::find(lower.outputs.begin(), lower.outputs.end(), in) != lower.outputs.end();
+    });
+}
+
 } // namespace quillon

@@ -61,6 +61,10 @@ struct DecoderInfo {
     [[nodiscard]] const DecoderOption* FindOption(const std::string& optionId) const;
     /// Required then optional channels; nullptr when the decoder has no channel channelId.
     [[nodiscard]] const DecoderChannel* FindChannel(const std::string& channelId) const;
+    /// Whether it reads the capture's channels (the first decoder of a stack must).
+    [[nodiscard]] bool ReadsChannels() const;
+    /// Whether it can be stacked on lower, reading lower's output.
+    [[nodiscard]] bool CanStackOn(const DecoderInfo& lower) const;
 };
 
 /// One decoder of a stack as the user set it up.

@@ -200,6 +200,10 @@ const DecoderInfo* CDecoderLibrary::FindDecoder(const std::string& id) const {
     return it != m_decoders.end() && it->id == id ? &*it : nullptr;
 }
 
+DecoderLookup CDecoderLibrary::Lookup() {
+    return [](const std::string& id) { return Instance().FindDecoder(id); };
+}
+
 void CDecoderLibrary::NoteError(const char* message) {
     std::lock_guard lock(m_errorLock);
     m_errors.emplace_back(message);

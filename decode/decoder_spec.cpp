@@ -52,12 +52,6 @@ std::string AllowedText(const DecoderOption& option) {
     return out;
 }
 
-bool Feeds(const DecoderInfo& lower, const DecoderInfo& upper) {
-    return std::any_of(upper.inputs.begin(), upper.inputs.end(), [&](const std::string& in) {
-        return std::find(lower.outputs.begin(), lower.outputs.end(), in) != lower.outputs.end();
-    });
-}
-
 } // namespace
 
 std::optional<OptionValue> ParseOptionValue(const DecoderOption& option, const std::string& text) {
@@ -107,10 +101,8 @@ ParseDecoderSpec(const std::string& spec, const DecoderLookup& lookup, const Cha
                                                : "unknown protocol decoder '" + fields[0] +
                                                      "' (see quillon-cli decoders)"};
         }
-        if (lower == nullptr
-                ? !info->inputs.empty() && std::find(info->inputs.begin(), info->inputs.end(),
-                                                     "logic") == info->inputs.end()
-                : !Feeds(*lower, *info)) {
+        if (lower == nullptr ? !info->inputs.empty() && !info->ReadsChannels()
+                             : !info->CanStackOn(*lower)) {
             return SpecError{"protocol decoder '" + info->id + "' cannot read " +
                              (lower == nullptr ? std::string("the channels; stack it on another")
                                                : "the output of '" + lower->id + "'")};

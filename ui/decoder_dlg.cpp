@@ -38,16 +38,6 @@ const DecoderInfo* Find(const std::string& id) {
     return CDecoderLibrary::Instance().FindDecoder(id);
 }
 
-bool ReadsLogic(const DecoderInfo& d) {
-    return std::find(d.inputs.begin(), d.inputs.end(), "logic") != d.inputs.end();
-}
-
-bool Feeds(const DecoderInfo& lower, const DecoderInfo& upper) {
-    return std::any_of(upper.inputs.begin(), upper.inputs.end(), [&](const std::string& in) {
-        return std::find(lower.outputs.begin(), lower.outputs.end(), in) != lower.outputs.end();
-    });
-}
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -75,7 +65,7 @@ CDecoderDlg::CDecoderDlg(const ChannelNames& names, const DecoderStack& initial,
     m_editFilter->setClearButtonEnabled(true);
     m_listDecoders = new QListWidget(this);
     for (const auto& d : CDecoderLibrary::Instance().Decoders()) {
-        if (!ReadsLogic(d)) {
+        if (!d.ReadsChannels()) {
             continue; // these only read another decoder's output: offered under the stack
         }
         auto* item = new QListWidgetItem(Q(d.id + "  " + d.longname), m_listDecoders);
@@ -234,7 +224,7 @@ void CDecoderDlg::UpdateStackList() {
     const DecoderInfo* top = m_stack.empty() ? nullptr : Find(m_stack.back().id);
     if (top != nullptr) {
         for (const auto& d : CDecoderLibrary::Instance().Decoders()) {
-            if (Feeds(*top, d)) {
+            if (d.CanStackOn(*top)) {
                 m_comboStack->addItem(Q(d.id + "  " + d.longname), Q(d.id));
             }
         }

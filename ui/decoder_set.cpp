@@ -30,10 +30,6 @@ constexpr const char* kSaveFilter = "テキスト (*.txt);;すべてのファイ
 constexpr const char* kDefaultSaveName = "annotations.txt";
 constexpr const char* kNoLibraryText = "プロトコルデコーダを使えません: ";
 
-DecoderLookup Lookup() {
-    return [](const std::string& id) { return CDecoderLibrary::Instance().FindDecoder(id); };
-}
-
 std::vector<const DecoderInfo*> InfosOf(const DecoderStack& stack) {
     std::vector<const DecoderInfo*> infos;
     for (const auto& setup : stack) {
@@ -57,7 +53,7 @@ void CDecoderSet::Load() {
     const QStringList saved =
         QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList();
     for (const auto& text : saved) {
-        if (auto entry = LoadDecoderEntry(text.toStdString(), Lookup())) {
+        if (auto entry = LoadDecoderEntry(text.toStdString(), CDecoderLibrary::Lookup())) {
             m_entries.push_back(std::move(*entry));
         }
     }

@@ -22,9 +22,7 @@ CaptureData Bench(int rate) {
 }
 
 DecoderStack Stack(const std::string& spec) {
-    auto parsed = ParseDecoderSpec(
-        spec, [](const std::string& id) { return CDecoderLibrary::Instance().FindDecoder(id); },
-        DefaultChannelNames());
+    auto parsed = ParseDecoderSpec(spec, CDecoderLibrary::Lookup(), DefaultChannelNames());
     if (const auto* e = std::get_if<SpecError>(&parsed)) {
         ADD_FAILURE() << e->message;
         return {};

@@ -1,6 +1,7 @@
 // quillon-cli's commands: the same discovery, settings and capture run as the window.
 #include "app/cli.h"
 
+#include "app/cli_decode.h"
 #include "app/cli_info.h"
 
 #include "capture/capture_run.h"
@@ -55,7 +56,9 @@ constexpr int kInterruptedStatus = 130;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE\n"
+    "       quillon-cli capture [options] -o FILE [-P SPEC [-A SPEC]]\n"
+    "       quillon-cli decode FILE -P SPEC [-A SPEC] [--annotation-times]\n"
+    "       quillon-cli decoders\n"
     "       quillon-cli --help | --version\n"
     "\n"
     "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
@@ -63,6 +66,8 @@ constexpr const char* kUsage =
     "list       print the serial ports searched for the analyzer: name and device\n"
     "capture    find the analyzer (or use --port), reset it, send the settings, wait for\n"
     "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
+    "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
+    "decoders   list the installed protocol decoders: id and long name\n"
     "\n"
     "Capture options:\n"
     "  -o, --output FILE    file to write; the format follows the extension:\n"
@@ -84,6 +89,13 @@ constexpr const char* kUsage =
     "  --reply-delay MS     reply wait after the identification and reset commands\n"
     "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
+    "Decoding (decode, and capture):\n"
+    "  -P SPEC              decoder stack: id:channel=Dn:option=value, stacked decoders\n"
+    "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
+    "                       i2c:scl=D13:sda=D14\n"
+    "  -A SPEC              annotations to print: uart=rx-data (classes or rows, by ':')\n"
+    "  --annotation-times   print start-end sample and time before each annotation\n"
+    "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
     "  without it the machine's USB serial ports are listed as COM1, COM2, ...\n"
@@ -95,7 +107,8 @@ constexpr const char* kUsage =
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
     "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"
-    "     is written, the missing samples as unknown (nothing if no packet arrived)\n";
+    "     is written, the missing samples as unknown (nothing if no packet arrived)\n"
+    "  6  a protocol decoder failed\n";
 
 struct CaptureOptions {
     std::string port;
@@ -512,7 +525,7 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
 /// open and the analyzer armed.
 int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyzerLink& link,
                 CaptureFlags& flags, CCliHost& host, const CInterruptWatch* watch,
-                std::ostream& err) {
+                const DecodeRequest& decode, std::ostream& out, std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
@@ -597,12 +610,27 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     }
     err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
+    if (!decode.decoders.empty()) {
+        const int decoded = DecodeCapture(data, decode, out, err);
+        return status != kCliOk ? status : decoded;
+    }
     return status;
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
+int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> rest = args;
+    DecodeRequest decode;
+    if (const auto problem = TakeDecodeOptions(rest, decode)) {
+        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
+        return kCliBadArguments;
+    }
+    if (!decode.decoders.empty()) {
+        if (const int status = CheckDecodeRequest(decode, err); status != kCliOk) {
+            return status;
+        }
+    }
     CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(args, options)) {
+    if (const auto problem = ParseCaptureOptions(rest, options)) {
         err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
         return kCliBadArguments;
     }
@@ -637,8 +665,8 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     link.ArmCapture();
     const int count = options.count.value_or(1);
     for (int n = 1; count == 0 || n <= count; ++n) {
-        const int status =
-            CaptureOnce(options, pathOf(n), link, flags, host, watch ? &*watch : nullptr, err);
+        const int status = CaptureOnce(options, pathOf(n), link, flags, host,
+                                       watch ? &*watch : nullptr, decode, out, err);
         if (status != kCliOk) {
             return status;
         }
@@ -679,7 +707,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunList(out, err);
     }
     if (command == "capture") {
-        return RunCaptureCommand(args, err);
+        return RunCaptureCommand(args, out, err);
+    }
+    if (command == "decode") {
+        return RunDecodeCommand(args, out, err);
+    }
+    if (command == "decoders") {
+        return RunDecodersCommand(args, out, err);
     }
     err << kProgram << ": unknown command '" << command << "'\nTry 'quillon-cli --help'.\n";
     return kCliBadArguments;

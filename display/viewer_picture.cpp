@@ -340,10 +340,17 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
         for (const auto& box : extraRow.boxes) {
             const int x0 = std::max(BoundaryX(view, box.first), 0);
             const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
-            const QString text = QString::fromStdString(box.text);
-            if (x1 - x0 > 2 * kTextMarginPx && metrics.horizontalAdvance(text) <= x1 - x0 - 4) {
-                painter.drawText(QRect(left + x0, layout.RowTop(row), x1 - x0, layout.rowHeightPx),
-                                 Qt::AlignCenter, text);
+            if (x1 - x0 <= 2 * kTextMarginPx) {
+                continue; // a thin box shows no text at all
+            }
+            for (const auto& candidate : box.texts) {
+                const QString text = QString::fromStdString(candidate);
+                if (metrics.horizontalAdvance(text) <= x1 - x0 - 4) {
+                    painter.drawText(
+                        QRect(left + x0, layout.RowTop(row), x1 - x0, layout.rowHeightPx),
+                        Qt::AlignCenter, text);
+                    break;
+                }
             }
         }
         painter.setClipping(false);

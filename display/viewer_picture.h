@@ -16,11 +16,11 @@
 
 namespace quillon {
 
-/// A box spanning samples [first, end) with a text, in one of eight colours.
+/// A box spanning samples [first, end) with its texts, in one of eight colours.
 struct AnnotationBox {
     std::int64_t first = 0;
     std::int64_t end = 0;
-    std::string text;
+    std::vector<std::string> texts; ///< longest first: the longest that fits is drawn
     int colour = 0;
 };
 

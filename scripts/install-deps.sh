@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-ipafont-gothic
     sigrok-cli time
+    libsigrokdecode-dev
     clang libclang-rt-14-dev
 )
 

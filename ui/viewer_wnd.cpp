@@ -5,6 +5,7 @@
 #include "capture/export.h"
 #include "display/waveform.h"
 #include "measure/capture_file.h"
+#include "ui/decoder_set.h"
 
 #include <QAction>
 #include <QApplication>
@@ -145,6 +146,7 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     m_capture.samples.clear();
     LoadNames();
     CreateActions();
+    AttachDecoders();
 
     QSettings settings = UserSettings();
     const int hidden = settings.value(QString::fromLatin1(kHiddenKey), 0).toInt();
@@ -319,6 +321,7 @@ bool CViewerWnd::SaveScreenshot(const QString& path, int width, int height) {
     resize(width, height);
     show();
     QCoreApplication::processEvents(); // the layout settles at the new size
+    WaitForDecoders(*m_pDecoders);     // the annotation rows belong in the picture
     OnFitAll();
     const QPixmap shot = grab();
     return shot.save(path, "PNG");
@@ -583,6 +586,10 @@ void CViewerWnd::UpdateHover(int x, int y) {
         } else if (sample >= 0 && sample < SampleCountOf(m_capture)) {
             m_strHover = QStringLiteral("%1: 未受信").arg(name);
         }
+    }
+    if (const int extra = layout.ExtraRowAtY(y);
+        m_bHaveCapture && extra >= 0 && x >= layout.TraceLeft()) {
+        m_strHover = AnnotationHover(extra, m_view.SampleAtX(x - layout.TraceLeft()));
     }
     m_labelHover->setText(m_strHover);
 }

@@ -23,6 +23,7 @@ class QScrollBar;
 
 namespace quillon {
 
+class CDecoderSet;
 class CViewerCanvas;
 
 /// The channel names the user gave in the viewer (D0 ... D15 where none). GUI thread.
@@ -62,6 +63,8 @@ public:
     /// The canvas showing the picture (for tests and screenshots).
     [[nodiscard]] QWidget* Canvas() const;
     [[nodiscard]] QMenu* ViewMenu() const { return m_menuView; }
+    /// The protocol decoders whose annotation rows show under the channels.
+    [[nodiscard]] CDecoderSet* Decoders() const { return m_pDecoders; }
     /// Messages go to standard error instead of boxes (unattended runs).
     void SetUnattended(bool bUnattended) { m_bUnattended = bUnattended; }
 
@@ -105,6 +108,10 @@ private:
     std::int64_t SnapBoundary(int x, int y) const;
     void Warn(const QString& text);
     void LoadNames();
+    // The decoders' menu, tool button and rows (ui/viewer_decoders.cpp).
+    void AttachDecoders();
+    void ShowDecoderRows();
+    QString AnnotationHover(int extraRow, double sample) const;
 
     CViewerCanvas* m_canvas = nullptr;
     QScrollBar* m_scrollBar = nullptr;
@@ -125,6 +132,7 @@ private:
     std::optional<std::int64_t> m_cursorA;
     std::optional<std::int64_t> m_cursorB;
     std::vector<ExtraRow> m_extraRows;
+    CDecoderSet* m_pDecoders = nullptr;
     QString m_strHover;
     bool m_bUnattended = false;
     bool m_bUpdatingScroll = false;

@@ -57,7 +57,7 @@ TEST_F(CliRepeatE2E, SlowerAnalyzerIsFoundWithALongerReplyWaitAndNoLatePacketIsT
     EXPECT_NE(found.err.find("analyzer found on COM3"), std::string::npos) << found.err;
     // Each packet comes during the next request's pause: none is taken for another's.
     EXPECT_EQ(found.exitCode, 5) << found.err;
-    EXPECT_NE(found.err.find("0 of 64 packets arrived whole"), std::string::npos) << found.err;
+    EXPECT_NE(found.err.find("no packet arrived whole"), std::string::npos) << found.err;
     EXPECT_FALSE(fs::exists(File("x.vcd")));
 }
 

@@ -130,7 +130,11 @@ std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
 
 std::vector<std::uint16_t> CsvSamples(const std::string& csv, int rate) {
     std::vector<std::uint16_t> samples;
-    const auto lines = Lines(csv);
+    auto lines = Lines(csv);
+    // A capture taken with a trigger starts with a comment line that says where it is.
+    if (!lines.empty() && lines.front().rfind("; ", 0) == 0) {
+        lines.erase(lines.begin());
+    }
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::istringstream row(lines[i]);
         std::string cell;

@@ -142,7 +142,7 @@ TEST(ProgramE2E, RunsWithoutADisplay) {
     EXPECT_EQ(version.out, "quillon 1.0.0.1\n");
     const auto help = RunProgram(QUILLON_PROGRAM, {"--help"}, noDisplay);
     EXPECT_EQ(help.exitCode, 0) << help.err;
-    EXPECT_EQ(help.out.rfind("Usage: quillon [options]\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("Usage: quillon [options] [file]\n", 0), 0u) << help.out;
     EXPECT_EQ(RunProgram(QUILLON_PROGRAM, {"--bogus"}, noDisplay).exitCode, 2);
     const std::string shot = TempPng("nodisplay");
     const auto unattended = RunProgram(QUILLON_PROGRAM, {"--screenshot", shot}, noDisplay);

@@ -9,6 +9,7 @@ packages=(
     xvfb xauth fonts-ipafont-gothic
     sigrok-cli time
     clang libclang-rt-14-dev
+    help2man lintian
 )
 
 missing=()

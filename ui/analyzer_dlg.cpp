@@ -690,7 +690,7 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     std::string bytes;
-    const CaptureData data = CurrentCapture();
+    CaptureData data = CurrentCapture(); // the channel names may be set before writing
     if (*format == ExportFormat::Png) {
         bytes = EncodePng(ViewImage());
     } else {

@@ -40,7 +40,7 @@ int ChannelCount(const CaptureData& data) {
 // A channel's name as one VCD word: blanks and control characters would end it early.
 std::string VcdName(const std::string& name, int channel) {
     if (name.empty()) {
-        return "D" + std::to_string(channel);
+        return DefaultChannelName(channel);
     }
     std::string word = name;
     for (char& c : word) {
@@ -158,7 +158,7 @@ std::string ToCsv(const CaptureData& data) {
     for (int n = 0; n < channels; ++n) {
         out += ',';
         out += CsvField(data.names[static_cast<std::size_t>(n)].empty()
-                            ? "D" + std::to_string(n)
+                            ? DefaultChannelName(n)
                             : data.names[static_cast<std::size_t>(n)]);
     }
     out += '\n';

@@ -29,7 +29,10 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Unattended: capture once, save the window as a PNG file, exit. "
-                       "Messages go to standard error."),
+                       "Needs no display (the offscreen platform unless QT_QPA_PLATFORM says "
+                       "otherwise). Messages go to standard error. Exit status: 0 captured, 1 "
+                       "no analyzer found, 4 the file could not be written, 5 incomplete "
+                       "capture (the picture is written all the same)."),
         QStringLiteral("file"));
     const QCommandLineOption replyDelay(
         QStringLiteral("reply-delay"),

@@ -53,7 +53,7 @@ std::string NameToken(const std::string& name, int channel) {
         const auto u = static_cast<unsigned char>(c);
         token += u <= ' ' || c == ',' || c == '$' || u == 0x7f ? '_' : c;
     }
-    return token.empty() ? "D" + std::to_string(channel) : token;
+    return token.empty() ? DefaultChannelName(channel) : token;
 }
 
 // A channel's level at sample i as VCD and CSV write it: '0', '1', or 'x' for a sample the
@@ -261,12 +261,16 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string
     // A new file beside the target, written, flushed to the disk and renamed over it: the old
     // file stays as it was until the new one is whole, and a failure leaves nothing behind.
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + string at -O3.
+    std::string prefix = ".";
+    prefix += target.filename().string();
+    prefix += ".part-";
+    prefix += std::to_string(::getpid());
+    prefix += '-';
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = (dir / ("." + target.filename().string() + ".part-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(attempt)))
-                   .string();
+        temp = (dir / (prefix + std::to_string(attempt))).string();
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             return Fail(error, errno);

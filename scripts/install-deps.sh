@@ -10,6 +10,7 @@ packages=(
     sigrok-cli time
     libsigrokdecode-dev
     clang libclang-rt-14-dev
+    help2man lintian
 )
 
 missing=()

@@ -17,8 +17,9 @@ namespace {
 // After the hang-up fault's packet the line dies at the program's next command, or after
 // this long if it sends none: closing at once would discard the packet in the kernel.
 constexpr std::chrono::milliseconds kHangUpGrace{1000};
-// Paced output is handed to the pty this many bytes at a time (the last ones when due).
-constexpr std::size_t kPacedBatch = 8;
+// Paced output is handed to the pty this many bytes at a time (the last ones when due), as
+// a USB serial adapter hands on what it has received.
+constexpr std::size_t kPacedBatch = 32;
 // Should the master ever report a hang-up without data, wait this long before polling it again.
 constexpr std::chrono::milliseconds kHangUpBackoff{20};
 

@@ -340,6 +340,10 @@ TEST_F(CliE2E, BadArgumentsTouchNothing) {
         {"capture", "--timeout", "soon", "-o", out},
         {"capture", "--timeout", "-1", "-o", out},
         {"capture", "--zoom", "3us/d", "-o", out},
+        {"capture", "--count", "-1", "-o", out},
+        {"capture", "--count", "2x", "-o", out},
+        {"capture", "--reply-delay", "soon", "-o", out},
+        {"capture", "--fast=yes", "-o", out},
         {"capture", "--bogus", "-o", out},
         {"capture", "stray", "-o", out},
     };

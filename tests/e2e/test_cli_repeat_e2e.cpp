@@ -1,5 +1,6 @@
-// quillon-cli's capture options against emulated analyzers: a slower analyzer, numbered
-// repeated captures ended by Ctrl+C, fast download, and the cause of "not found".
+// quillon-cli's capture options against emulated analyzers: a slower analyzer (and the
+// window's --reply-delay), numbered repeated captures ended by Ctrl+C, fast download, and the
+// cause of "not found".
 #include "device/serial_port.h"
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
@@ -59,6 +60,16 @@ TEST_F(CliRepeatE2E, SlowerAnalyzerIsFoundWithALongerReplyWaitAndNoLatePacketIsT
     EXPECT_EQ(found.exitCode, 5) << found.err;
     EXPECT_NE(found.err.find("no packet arrived whole"), std::string::npos) << found.err;
     EXPECT_FALSE(fs::exists(File("x.vcd")));
+
+    // The window takes the same setting.
+    const std::string ports = "QUILLON_PORTS=COM3=" + m_analyzer->SlavePath();
+    const std::string notFound = "USBロジアナが見つかりません。";
+    const auto window = RunProgram(QUILLON_PROGRAM, {"--screenshot", File("w.png")}, {ports});
+    EXPECT_NE(window.err.find(notFound), std::string::npos) << window.err;
+    const auto slower = RunProgram(QUILLON_PROGRAM,
+                                   {"--reply-delay", "60", "--screenshot", File("w.png")}, {ports});
+    EXPECT_EQ(slower.err.find(notFound), std::string::npos) << slower.err;
+    EXPECT_NE(slower.err.find("Packet is not 256. it's 0"), std::string::npos) << slower.err;
 }
 
 TEST_F(CliRepeatE2E, CountWritesNumberedFilesFastOnAPacedLine) {

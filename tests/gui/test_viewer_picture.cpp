@@ -123,6 +123,30 @@ private slots:
         QVERIFY(picture.Is(static_cast<int>(from) - 2, row.yLow, colour));
         QVERIFY(picture.Is(static_cast<int>(to) + 1, row.yLow, colour));
     }
+
+    void theTriggerIsALineAtItsSampleAndCursorsAtTheirs() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        capture.triggerSample = 1008;
+        Picture picture(capture);
+        picture.scene.cursorA = 3000;
+        picture.Draw();
+        auto count = [&](std::int64_t boundary) {
+            const int column = static_cast<int>(ColumnOfBoundary(picture.scene.view, boundary));
+            const QRgb marker = picture.image.pixel(picture.left + column, 0);
+            int n = 0;
+            for (int y = 0; y < kHeight; ++y) {
+                n += picture.image.pixel(picture.left + column, y) == marker ? 1 : 0;
+            }
+            return std::make_pair(marker, n);
+        };
+        const auto [trigger, triggerPixels] = count(1008);
+        const auto [cursor, cursorPixels] = count(3000);
+        QVERIFY(trigger != cursor);
+        QVERIFY(trigger != 0xffffffff && cursor != 0xffffffff);
+        QVERIFY(triggerPixels > kHeight / 3);    // dashed
+        QVERIFY(cursorPixels > kHeight * 3 / 4); // solid across the rows
+    }
 };
 
 QTEST_MAIN(TestViewerPicture)

@@ -169,20 +169,14 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
     const int yHigh = top + kTraceMarginPx;
     const int yLow = bottom - 1 - kTraceMarginPx;
     const QRgb colour = ChannelColour(channel);
-    scratch.high = blank;
-    scratch.low = blank;
-    scratch.across = blank;
+    scratch.high.resize(blank.size());
+    scratch.low.resize(blank.size());
+    scratch.across.resize(blank.size());
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const std::uint8_t state = columns[c];
-        if ((state & (kHigh | kEdge)) != 0) {
-            scratch.high[c] = colour;
-        }
-        if ((state & (kLow | kEdge)) != 0) {
-            scratch.low[c] = colour;
-        }
-        if ((state & kEdge) != 0) {
-            scratch.across[c] = colour;
-        }
+        scratch.high[c] = (state & (kHigh | kEdge)) != 0 ? colour : blank[c];
+        scratch.low[c] = (state & (kLow | kEdge)) != 0 ? colour : blank[c];
+        scratch.across[c] = (state & kEdge) != 0 ? colour : blank[c];
     }
     for (int y = top + 1; y < bottom; ++y) {
         if (QRgb* line = px.Row(y)) {

@@ -110,6 +110,12 @@ private slots:
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 60));
         QVERIFY(!viewer->HoverText().isEmpty());
 
+        // A row of annotations under the channels (as a protocol decoder adds them).
+        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, "H", 0}}}});
+        QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 40));
+        QCOMPARE(viewer->HoverText(), QStringLiteral("UART: H"));
+        viewer->SetExtraRows({});
+
         // The next Run replaces the capture and keeps the zoom and position.
         RunOnce(dlg);
         QCOMPARE(viewer->View().pixelsPerSample, kept.pixelsPerSample);

@@ -124,6 +124,25 @@ private slots:
         QVERIFY(picture.Is(static_cast<int>(to) + 1, row.yLow, colour));
     }
 
+    void extraRowsShowTheirBoxesUnderTheChannels() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        Picture picture(capture);
+        picture.scene.extraRows = {ExtraRow{"UART", {AnnotationBox{1000, 2000, "H", 1}}}};
+        picture.left = LayoutForScene(kWidth, kHeight, picture.scene).TraceLeft();
+        picture.Draw();
+        const ViewerLayout layout = LayoutForScene(kWidth, kHeight, picture.scene);
+        QCOMPARE(layout.extraRows, 1);
+        const int y = layout.RowTop(16) + layout.rowHeightPx / 4;
+        QCOMPARE(layout.ExtraRowAtY(y), 0);
+        const auto inside = ColumnOfBoundary(picture.scene.view, 1200);
+        const auto outside = ColumnOfBoundary(picture.scene.view, 2500);
+        QVERIFY(picture.image.pixel(picture.left + static_cast<int>(inside), y) != 0xffffffff);
+        QCOMPARE(picture.image.pixel(picture.left + static_cast<int>(outside), y), 0xffffffffU);
+        const Row d0 = RowOf(picture.scene, 0); // the channels keep their rows above
+        QVERIFY(picture.Is(10, d0.yLow, ChannelColour(0)));
+    }
+
     void theTriggerIsALineAtItsSampleAndCursorsAtTheirs() {
         CaptureData capture;
         capture.samples.assign(kSamples, 0);

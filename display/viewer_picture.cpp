@@ -169,20 +169,14 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
     const int yHigh = top + kTraceMarginPx;
     const int yLow = bottom - 1 - kTraceMarginPx;
     const QRgb colour = ChannelColour(channel);
-    scratch.high = blank;
-    scratch.low = blank;
-    scratch.across = blank;
+    scratch.high.resize(blank.size());
+    scratch.low.resize(blank.size());
+    scratch.across.resize(blank.size());
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const std::uint8_t state = columns[c];
-        if ((state & (kHigh | kEdge)) != 0) {
-            scratch.high[c] = colour;
-        }
-        if ((state & (kLow | kEdge)) != 0) {
-            scratch.low[c] = colour;
-        }
-        if ((state & kEdge) != 0) {
-            scratch.across[c] = colour;
-        }
+        scratch.high[c] = (state & (kHigh | kEdge)) != 0 ? colour : blank[c];
+        scratch.low[c] = (state & (kLow | kEdge)) != 0 ? colour : blank[c];
+        scratch.across[c] = (state & kEdge) != 0 ? colour : blank[c];
     }
     for (int y = top + 1; y < bottom; ++y) {
         if (QRgb* line = px.Row(y)) {
@@ -314,25 +308,29 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const QFontMetrics metrics = painter.fontMetrics();
     const int textDy = (metrics.ascent() - metrics.descent()) / 2;
     painter.setPen(QColor::fromRgb(kTextColour));
-    auto clipText = [&](const std::string& text, int width) {
-        return metrics.elidedText(QString::fromStdString(text), Qt::ElideRight, width);
-    };
     const ChannelNames names =
         scene.capture != nullptr ? scene.capture->names : DefaultChannelNames();
+    // Names longer than the column are cut by a clip, not elided: eliding lays each text
+    // out twice, a measurable part of a redraw.
+    painter.setClipRect(0, 0, left - kTextMarginPx, image.height());
     for (std::size_t row = 0; row < layout.channels.size(); ++row) {
         const int channel = layout.channels[row];
         const int middle = layout.RowTop(static_cast<int>(row)) + layout.rowHeightPx / 2;
         px.Fill(kTextMarginPx, middle - 3, kTextMarginPx + 6, middle + 3, ChannelColour(channel));
-        painter.drawText(
-            kTextMarginPx + 10, middle + textDy,
-            clipText(names[static_cast<std::size_t>(channel)], left - 2 * kTextMarginPx - 10));
+        painter.drawText(kTextMarginPx + 10, middle + textDy,
+                         QString::fromStdString(names[static_cast<std::size_t>(channel)]));
     }
     for (int extra = 0; extra < layout.extraRows; ++extra) {
+        const int middle = layout.RowTop(static_cast<int>(layout.channels.size()) + extra) +
+                           layout.rowHeightPx / 2;
+        painter.drawText(
+            kTextMarginPx, middle + textDy,
+            QString::fromStdString(scene.extraRows[static_cast<std::size_t>(extra)].label));
+    }
+    painter.setClipping(false);
+    for (int extra = 0; extra < layout.extraRows; ++extra) {
         const int row = static_cast<int>(layout.channels.size()) + extra;
-        const int middle = layout.RowTop(row) + layout.rowHeightPx / 2;
         const auto& extraRow = scene.extraRows[static_cast<std::size_t>(extra)];
-        painter.drawText(kTextMarginPx, middle + textDy,
-                         clipText(extraRow.label, left - 2 * kTextMarginPx));
         if (!haveCapture) {
             continue;
         }
@@ -358,8 +356,9 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const int axisBaseline = rowsTop - kTickLengthPx - 3;
     for (const auto& tick : ticks) {
         const QString label = QString::fromStdString(tick.label);
-        const int x = left + tick.x - metrics.horizontalAdvance(label) / 2;
-        if (x >= left && x + metrics.horizontalAdvance(label) < image.width()) {
+        const int labelWidth = metrics.horizontalAdvance(label);
+        const int x = left + tick.x - labelWidth / 2;
+        if (x >= left && x + labelWidth < image.width()) {
             painter.drawText(x, axisBaseline, label);
         }
     }
@@ -381,7 +380,7 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     painter.setPen(QColor::fromRgb(kTextColour));
     if (!scene.footer.empty()) {
         painter.drawText(kTextMarginPx, rowsBottom + layout.footerHeightPx / 2 + textDy + 1,
-                         clipText(scene.footer, image.width() - 2 * kTextMarginPx));
+                         QString::fromStdString(scene.footer));
     }
 }
 

@@ -558,6 +558,18 @@ void CViewerWnd::UpdateHover(int x, int y) {
     m_strHover.clear();
     const ViewerLayout layout = Layout();
     const int channel = layout.ChannelAtY(y);
+    // Over an annotation row: the text of the box under the pointer.
+    if (const int extra = layout.ExtraRowAtY(y); extra >= 0 && x >= layout.TraceLeft()) {
+        const auto sample =
+            static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
+        const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extra)];
+        for (const auto& box : row.boxes) {
+            if (sample >= box.first && sample < box.end) {
+                m_strHover = QString::fromStdString(row.label + ": " + box.text);
+                break;
+            }
+        }
+    }
     if (m_bHaveCapture && channel >= 0 && x >= layout.TraceLeft()) {
         const auto sample =
             static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));

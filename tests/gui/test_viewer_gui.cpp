@@ -95,14 +95,31 @@ private slots:
         QVERIFY(text.endsWith(QStringLiteral("サンプル数: %1").arg(samples)));
         QVERIFY(StatusTexts(*viewer).contains(text));
 
+        // Keys move the zoomed view; End and Home reach the ends of the capture.
+        QTest::keyClick(canvas, Qt::Key_End);
+        QCOMPARE(viewer->View().firstSample + viewer->View().VisibleSamples(), 4032.0);
+        QTest::keyClick(canvas, Qt::Key_PageUp);
+        QVERIFY(viewer->View().firstSample + viewer->View().VisibleSamples() < 4032.0);
+        QTest::keyClick(canvas, Qt::Key_Home);
+        QCOMPARE(viewer->View().firstSample, 0.0);
+        QTest::keyClick(canvas, Qt::Key_PageDown);
+        const Viewport kept = viewer->View();
+        QCOMPARE(kept.firstSample, std::min(kept.VisibleSamples(), 4032.0 - kept.VisibleSamples()));
+
         // The pointer over a row measures there.
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 60));
         QVERIFY(!viewer->HoverText().isEmpty());
 
+        // A row of annotations under the channels (as a protocol decoder adds them).
+        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, "H", 0}}}});
+        QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 40));
+        QCOMPARE(viewer->HoverText(), QStringLiteral("UART: H"));
+        viewer->SetExtraRows({});
+
         // The next Run replaces the capture and keeps the zoom and position.
         RunOnce(dlg);
-        QCOMPARE(viewer->View().pixelsPerSample, view.pixelsPerSample);
-        QCOMPARE(viewer->View().firstSample, view.firstSample);
+        QCOMPARE(viewer->View().pixelsPerSample, kept.pixelsPerSample);
+        QCOMPARE(viewer->View().firstSample, kept.firstSample);
 
         // A file that does not fit: a box naming file and line; the capture stays.
         const QString bad = m_config.filePath(QStringLiteral("bad.csv"));

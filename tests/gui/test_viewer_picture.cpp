@@ -123,6 +123,49 @@ private slots:
         QVERIFY(picture.Is(static_cast<int>(from) - 2, row.yLow, colour));
         QVERIFY(picture.Is(static_cast<int>(to) + 1, row.yLow, colour));
     }
+
+    void extraRowsShowTheirBoxesUnderTheChannels() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        Picture picture(capture);
+        picture.scene.extraRows = {ExtraRow{"UART", {AnnotationBox{1000, 2000, "H", 1}}}};
+        picture.left = LayoutForScene(kWidth, kHeight, picture.scene).TraceLeft();
+        picture.Draw();
+        const ViewerLayout layout = LayoutForScene(kWidth, kHeight, picture.scene);
+        QCOMPARE(layout.extraRows, 1);
+        const int y = layout.RowTop(16) + layout.rowHeightPx / 4;
+        QCOMPARE(layout.ExtraRowAtY(y), 0);
+        const auto inside = ColumnOfBoundary(picture.scene.view, 1200);
+        const auto outside = ColumnOfBoundary(picture.scene.view, 2500);
+        QVERIFY(picture.image.pixel(picture.left + static_cast<int>(inside), y) != 0xffffffff);
+        QCOMPARE(picture.image.pixel(picture.left + static_cast<int>(outside), y), 0xffffffffU);
+        const Row d0 = RowOf(picture.scene, 0); // the channels keep their rows above
+        QVERIFY(picture.Is(10, d0.yLow, ChannelColour(0)));
+    }
+
+    void theTriggerIsALineAtItsSampleAndCursorsAtTheirs() {
+        CaptureData capture;
+        capture.samples.assign(kSamples, 0);
+        capture.triggerSample = 1008;
+        Picture picture(capture);
+        picture.scene.cursorA = 3000;
+        picture.Draw();
+        auto count = [&](std::int64_t boundary) {
+            const int column = static_cast<int>(ColumnOfBoundary(picture.scene.view, boundary));
+            const QRgb marker = picture.image.pixel(picture.left + column, 0);
+            int n = 0;
+            for (int y = 0; y < kHeight; ++y) {
+                n += picture.image.pixel(picture.left + column, y) == marker ? 1 : 0;
+            }
+            return std::make_pair(marker, n);
+        };
+        const auto [trigger, triggerPixels] = count(1008);
+        const auto [cursor, cursorPixels] = count(3000);
+        QVERIFY(trigger != cursor);
+        QVERIFY(trigger != 0xffffffff && cursor != 0xffffffff);
+        QVERIFY(triggerPixels > kHeight / 3);    // dashed
+        QVERIFY(cursorPixels > kHeight * 3 / 4); // solid across the rows
+    }
 };
 
 QTEST_MAIN(TestViewerPicture)

@@ -565,7 +565,8 @@ void CViewerWnd::UpdateHover(int x, int y) {
         const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extra)];
         for (const auto& box : row.boxes) {
             if (sample >= box.first && sample < box.end) {
-                m_strHover = QString::fromStdString(row.label + ": " + box.text);
+                m_strHover = QString::fromStdString(
+                    row.label + ": " + (box.texts.empty() ? std::string() : box.texts.front()));
                 break;
             }
         }
@@ -598,10 +599,6 @@ void CViewerWnd::UpdateHover(int x, int y) {
         } else if (sample >= 0 && sample < SampleCountOf(m_capture)) {
             m_strHover = QStringLiteral("%1: 未受信").arg(name);
         }
-    }
-    if (const int extra = layout.ExtraRowAtY(y);
-        m_bHaveCapture && extra >= 0 && x >= layout.TraceLeft()) {
-        m_strHover = AnnotationHover(extra, m_view.SampleAtX(x - layout.TraceLeft()));
     }
     m_labelHover->setText(m_strHover);
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# 100-capture soak of the window (bench_soak, one process) and of quillon-cli (100 processes
+# 100-capture soak of the window (bench_capture --soak, one process) and of quillon-cli (100 processes
 # against one emulator): memory and descriptors at the start, after 25 and after 100 runs.
 # Usage: bench/soak.sh [BUILD_DIR] [RUNS]   (default build/release, 100)
 set -euo pipefail
@@ -8,7 +8,7 @@ bin=${1:-build/release}
 runs=${2:-100}
 export QT_QPA_PLATFORM=offscreen QUILLON_PORTS=""
 
-"$bin/bench/bench_soak" "$runs" 2>/dev/null
+"$bin/bench/bench_capture" --soak "$runs" 2>/dev/null
 
 work=$(mktemp -d /tmp/quillon-soak.XXXXXX)
 "$bin/emulator/quillon-emu" --link "$work/analyzer" >/dev/null 2>&1 &

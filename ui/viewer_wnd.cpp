@@ -159,7 +159,13 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     UpdateStatus();
 }
 
-CViewerWnd::~CViewerWnd() = default;
+CViewerWnd::~CViewerWnd() {
+    // Also when the main window goes first and takes the viewer with it; not for the
+    // unattended screenshot, whose size is not the user's.
+    if (!m_bUnattended) {
+        UserSettings().setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
+    }
+}
 
 void CViewerWnd::CreateActions() {
     auto action = [this](const char* text, const QKeySequence& keys, auto slot) {
@@ -760,11 +766,6 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
     default:
         return QMainWindow::eventFilter(watched, event);
     }
-}
-
-void CViewerWnd::closeEvent(QCloseEvent* event) {
-    UserSettings().setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
-    QMainWindow::closeEvent(event);
 }
 
 } // namespace quillon

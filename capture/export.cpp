@@ -105,7 +105,9 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     for (int n = 0; n < channels; ++n) {
         out += "$var wire 1 ";
         out += VcdId(n);
-        out += " " + NameToken(data.names[static_cast<std::size_t>(n)], n) + " $end\n";
+        out += ' ';
+        out += NameToken(data.names[static_cast<std::size_t>(n)], n);
+        out += " $end\n";
     }
     out += "$upscope $end\n";
     out += "$enddefinitions $end\n";
@@ -154,7 +156,8 @@ std::string ToCsv(const CaptureData& data) {
     out += TimeUnitPs(data) == 1000 ? "time_ns" : "time_ps";
     const int channels = ChannelCount(data);
     for (int n = 0; n < channels; ++n) {
-        out += "," + NameToken(data.names[static_cast<std::size_t>(n)], n);
+        out += ',';
+        out += NameToken(data.names[static_cast<std::size_t>(n)], n);
     }
     out += '\n';
     out.reserve(out.size() + data.samples.size() * (12 + 2 * kExportChannels));

@@ -161,7 +161,13 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     UpdateStatus();
 }
 
-CViewerWnd::~CViewerWnd() = default;
+CViewerWnd::~CViewerWnd() {
+    // Also when the main window goes first and takes the viewer with it; not for the
+    // unattended screenshot, whose size is not the user's.
+    if (!m_bUnattended) {
+        UserSettings().setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
+    }
+}
 
 void CViewerWnd::CreateActions() {
     auto action = [this](const char* text, const QKeySequence& keys, auto slot) {
@@ -641,8 +647,9 @@ void CViewerWnd::RenameChannel(int channel, const QString& name) {
         return;
     }
     const QString trimmed = name.trimmed();
-    const std::string value =
-        trimmed.isEmpty() ? "D" + std::to_string(channel) : trimmed.toStdString();
+    const std::string value = trimmed.isEmpty()
+                                  ? DefaultChannelNames()[static_cast<std::size_t>(channel)]
+                                  : trimmed.toStdString();
     m_capture.names[static_cast<std::size_t>(channel)] = value;
     QSettings settings = UserSettings();
     QStringList names = settings.value(QString::fromLatin1(kNamesKey)).toStringList();
@@ -763,11 +770,6 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
     default:
         return QMainWindow::eventFilter(watched, event);
     }
-}
-
-void CViewerWnd::closeEvent(QCloseEvent* event) {
-    UserSettings().setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
-    QMainWindow::closeEvent(event);
 }
 
 } // namespace quillon

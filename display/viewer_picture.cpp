@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 namespace quillon {
 
@@ -25,7 +26,6 @@ constexpr QRgb kTriggerColour = 0xffd00000;
 constexpr QRgb kCursorAColour = 0xff0060ff;
 constexpr QRgb kCursorBColour = 0xff00a040;
 constexpr QRgb kTextColour = 0xff000000;
-constexpr int kLevelMarginPx = 3; // between the row's edge and the trace's high/low level
 constexpr int kHatchPeriodPx = 6;
 constexpr int kTickLengthPx = 5;
 constexpr int kTextMarginPx = 4;
@@ -96,25 +96,35 @@ std::vector<std::uint8_t> GapColumns(const ViewerScene& scene, const Viewport& v
     return inGap;
 }
 
+// What one column of a trace holds: the low level, the high level, or an edge (a line
+// across the row).
+enum ColumnState : std::uint8_t { kLow = 1, kHigh = 2, kEdge = 4 };
+
+// blank: a line of the band without the trace (background and the grid's lines).
 // One channel's trace in the band [top, bottom) of the traces' area starting at x = left.
+// The columns are worked out first, then the band is written line by line: a whole-capture
+// view of a busy channel is mostly edges, and each line is then a few long runs.
+struct TraceScratch {
+    std::vector<std::uint8_t> columns;
+    std::vector<QRgb> high; // the line of the high level
+    std::vector<QRgb> low;
+    std::vector<QRgb> across; // the lines between them: edges only
+};
+
 void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
-               const std::vector<std::uint8_t>& inGap, int channel, int left, int top, int bottom) {
+               const std::vector<std::uint8_t>& inGap, const std::vector<QRgb>& blank,
+               TraceScratch& scratch, int channel, int left, int top, int bottom) {
+    std::vector<std::uint8_t>& columns = scratch.columns;
     const CaptureData& capture = *scene.capture;
     const std::int64_t n = static_cast<std::int64_t>(capture.samples.size());
-    const int yHigh = top + kLevelMarginPx;
-    const int yLow = bottom - 1 - kLevelMarginPx;
-    const QRgb colour = ChannelColour(channel);
     const int width = view.widthPx;
     const std::int64_t endColumn = std::min<std::int64_t>(width, ColumnOfBoundary(view, n));
+    columns.assign(static_cast<std::size_t>(width), 0);
 
     auto horizontal = [&](std::int64_t from, std::int64_t to, bool high) {
-        QRgb* row = px.Row(high ? yHigh : yLow);
-        if (row == nullptr) {
-            return; // the row lies below the picture
-        }
         for (auto c = std::max<std::int64_t>(from, 0); c < std::min(to, endColumn); ++c) {
             if (inGap[static_cast<std::size_t>(c)] == 0) {
-                row[left + c] = colour;
+                columns[static_cast<std::size_t>(c)] |= high ? kHigh : kLow;
             }
         }
     };
@@ -122,8 +132,8 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
     const auto& gaps = scene.edges->gaps;
     std::int64_t sample = std::clamp<std::int64_t>(SampleAtColumn(view, 0), 0, n - 1);
     bool level = LevelAt(capture, channel, sample);
-    // The events in view: edges (a vertical line) and the ends of gaps (the level is read
-    // again after samples that were not received).
+    // The events in view: edges (a line across the row) and the ends of gaps (the level is
+    // read again after samples that were not received).
     auto edge = std::upper_bound(edges.begin(), edges.end(), sample);
     auto gap = std::upper_bound(gaps.begin(), gaps.end(), sample,
                                 [](std::int64_t s, const auto& g) { return s < g.second; });
@@ -143,7 +153,9 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
         horizontal(column, atColumn, level);
         level = LevelAt(capture, channel, at);
         if (at == nextEdge) {
-            px.VLine(left + static_cast<int>(atColumn), yHigh, yLow + 1, colour);
+            if (atColumn >= 0) {
+                columns[static_cast<std::size_t>(atColumn)] |= kEdge;
+            }
             column = std::max(column, atColumn + 1);
             ++edge;
         } else {
@@ -152,6 +164,29 @@ void DrawTrace(Pixels& px, const ViewerScene& scene, const Viewport& view,
         }
     }
     horizontal(column, width, level);
+
+    // Three lines make the band: every line of it is one of them, copied whole.
+    const int yHigh = top + kTraceMarginPx;
+    const int yLow = bottom - 1 - kTraceMarginPx;
+    const QRgb colour = ChannelColour(channel);
+    scratch.high.resize(blank.size());
+    scratch.low.resize(blank.size());
+    scratch.across.resize(blank.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const std::uint8_t state = columns[c];
+        scratch.high[c] = (state & (kHigh | kEdge)) != 0 ? colour : blank[c];
+        scratch.low[c] = (state & (kLow | kEdge)) != 0 ? colour : blank[c];
+        scratch.across[c] = (state & kEdge) != 0 ? colour : blank[c];
+    }
+    for (int y = top + 1; y < bottom; ++y) {
+        if (QRgb* line = px.Row(y)) {
+            const auto& source = y < yHigh || y > yLow ? blank
+                                 : y == yHigh          ? scratch.high
+                                 : y == yLow           ? scratch.low
+                                                       : scratch.across;
+            std::copy(source.begin(), source.end(), line + left);
+        }
+    }
 }
 
 void Hatch(Pixels& px, const std::vector<std::uint8_t>& inGap, int left, int top, int bottom) {
@@ -161,7 +196,7 @@ void Hatch(Pixels& px, const std::vector<std::uint8_t>& inGap, int left, int top
         }
         for (int y = top; y < bottom; ++y) {
             if ((c + left + y) % kHatchPeriodPx == 0) {
-                px.Put(left + c, y, kHatchColour);
+                px.Put(left + c, y, kHatchColour); // gap columns carry no trace
             }
         }
     }
@@ -192,30 +227,45 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const int rowsTop = layout.axisHeightPx;
     const int rowsBottom = layout.RowTop(layout.RowCount());
 
+    const bool haveCapture =
+        scene.capture != nullptr && scene.edges != nullptr && !scene.capture->samples.empty();
+    const int tracesBottom = layout.RowTop(static_cast<int>(layout.channels.size()));
+
     Pixels px(image);
-    px.Fill(0, 0, image.width(), image.height(), kBackground);
     px.Fill(0, 0, left, image.height(), kNameBackground);
+    if (haveCapture) {
+        // Every line of the trace rows is written whole by DrawTrace.
+        px.Fill(left, 0, image.width(), rowsTop, kBackground);
+        px.Fill(left, tracesBottom, image.width(), image.height(), kBackground);
+    } else {
+        px.Fill(left, 0, image.width(), image.height(), kBackground);
+    }
     for (int row = 0; row <= layout.RowCount(); ++row) {
         px.Fill(0, layout.RowTop(row) - (row == 0 ? 1 : 0), image.width(),
                 layout.RowTop(row) + (row == 0 ? 0 : 1), row == 0 ? kTickColour : kRowLine);
     }
     px.Fill(left - 1, 0, left, rowsBottom, kTickColour);
 
-    const bool haveCapture =
-        scene.capture != nullptr && scene.edges != nullptr && !scene.capture->samples.empty();
     std::vector<TimeTick> ticks;
     if (haveCapture) {
+        // The time grid: ticks on the axis, light lines through the rows.
         ticks = TimeTicks(view, scene.capture->PeriodPs());
+        std::vector<QRgb> blank(static_cast<std::size_t>(view.widthPx), kBackground);
         for (const auto& tick : ticks) {
             px.VLine(left + tick.x, rowsTop - kTickLengthPx, rowsTop, kTickColour);
-            px.VLine(left + tick.x, rowsTop, rowsBottom, kRowLine, true);
+            px.VLine(left + tick.x, tracesBottom, rowsBottom, kRowLine, true);
+            if (tick.x >= 0 && tick.x < view.widthPx) {
+                blank[static_cast<std::size_t>(tick.x)] = kRowLine;
+            }
         }
         const auto inGap = GapColumns(scene, view);
+        TraceScratch scratch;
         for (std::size_t row = 0; row < layout.channels.size(); ++row) {
-            const int top = layout.RowTop(static_cast<int>(row)) + 1;
+            const int top = layout.RowTop(static_cast<int>(row));
             const int bottom = layout.RowTop(static_cast<int>(row) + 1);
-            Hatch(px, inGap, left, top, bottom);
-            DrawTrace(px, scene, view, inGap, layout.channels[row], left, top, bottom);
+            DrawTrace(px, scene, view, inGap, blank, scratch, layout.channels[row], left, top,
+                      bottom);
+            Hatch(px, inGap, left, top + 1, bottom);
         }
         // Annotation boxes: a filled box with a darker frame per span.
         for (int extra = 0; extra < layout.extraRows; ++extra) {
@@ -258,25 +308,29 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const QFontMetrics metrics = painter.fontMetrics();
     const int textDy = (metrics.ascent() - metrics.descent()) / 2;
     painter.setPen(QColor::fromRgb(kTextColour));
-    auto clipText = [&](const std::string& text, int width) {
-        return metrics.elidedText(QString::fromStdString(text), Qt::ElideRight, width);
-    };
     const ChannelNames names =
         scene.capture != nullptr ? scene.capture->names : DefaultChannelNames();
+    // Names longer than the column are cut by a clip, not elided: eliding lays each text
+    // out twice, a measurable part of a redraw.
+    painter.setClipRect(0, 0, left - kTextMarginPx, image.height());
     for (std::size_t row = 0; row < layout.channels.size(); ++row) {
         const int channel = layout.channels[row];
         const int middle = layout.RowTop(static_cast<int>(row)) + layout.rowHeightPx / 2;
         px.Fill(kTextMarginPx, middle - 3, kTextMarginPx + 6, middle + 3, ChannelColour(channel));
-        painter.drawText(
-            kTextMarginPx + 10, middle + textDy,
-            clipText(names[static_cast<std::size_t>(channel)], left - 2 * kTextMarginPx - 10));
+        painter.drawText(kTextMarginPx + 10, middle + textDy,
+                         QString::fromStdString(names[static_cast<std::size_t>(channel)]));
     }
     for (int extra = 0; extra < layout.extraRows; ++extra) {
+        const int middle = layout.RowTop(static_cast<int>(layout.channels.size()) + extra) +
+                           layout.rowHeightPx / 2;
+        painter.drawText(
+            kTextMarginPx, middle + textDy,
+            QString::fromStdString(scene.extraRows[static_cast<std::size_t>(extra)].label));
+    }
+    painter.setClipping(false);
+    for (int extra = 0; extra < layout.extraRows; ++extra) {
         const int row = static_cast<int>(layout.channels.size()) + extra;
-        const int middle = layout.RowTop(row) + layout.rowHeightPx / 2;
         const auto& extraRow = scene.extraRows[static_cast<std::size_t>(extra)];
-        painter.drawText(kTextMarginPx, middle + textDy,
-                         clipText(extraRow.label, left - 2 * kTextMarginPx));
         if (!haveCapture) {
             continue;
         }
@@ -302,8 +356,9 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     const int axisBaseline = rowsTop - kTickLengthPx - 3;
     for (const auto& tick : ticks) {
         const QString label = QString::fromStdString(tick.label);
-        const int x = left + tick.x - metrics.horizontalAdvance(label) / 2;
-        if (x >= left && x + metrics.horizontalAdvance(label) < image.width()) {
+        const int labelWidth = metrics.horizontalAdvance(label);
+        const int x = left + tick.x - labelWidth / 2;
+        if (x >= left && x + labelWidth < image.width()) {
             painter.drawText(x, axisBaseline, label);
         }
     }
@@ -325,7 +380,7 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     painter.setPen(QColor::fromRgb(kTextColour));
     if (!scene.footer.empty()) {
         painter.drawText(kTextMarginPx, rowsBottom + layout.footerHeightPx / 2 + textDy + 1,
-                         clipText(scene.footer, image.width() - 2 * kTextMarginPx));
+                         QString::fromStdString(scene.footer));
     }
 }
 

@@ -43,6 +43,10 @@ struct ViewerScene {
     std::string footer; ///< a line of text under the rows (period, samples, length)
 };
 
+/// A trace's high level lies this far below its row's top line, its low level this far above
+/// the next row's top line (less one pixel).
+inline constexpr int kTraceMarginPx = 4;
+
 /// The layout DrawViewer uses for an image of this size.
 ViewerLayout LayoutForScene(int width, int height, const ViewerScene& scene);
 

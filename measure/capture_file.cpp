@@ -28,7 +28,7 @@ std::string ReadError::Text() const {
 namespace {
 
 constexpr std::int64_t kFsPerPs = 1000;
-constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
+constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
 
 struct Failure {
     int line;
@@ -164,9 +164,10 @@ std::optional<std::int64_t> TimescaleFs(const std::vector<std::string_view>& wor
     return *number * unit->second;
 }
 
+// Eight bytes a change: a big file holds tens of millions of them.
 struct VcdChange {
-    std::int64_t time;
-    int channel;
+    std::uint32_t stamp; // index into the time stamps
+    std::uint8_t channel;
     char value; // '0', '1', or 'x' for unknown
 };
 
@@ -292,8 +293,9 @@ std::optional<Failure> ParseVcd(std::string_view text, CaptureData& out) {
                 return Failure{line, "a value change before the first time stamp"};
             }
             stamps.back().hasChanges = true;
-            changes.push_back(
-                {stamps.back().time, it->second, first == '0' || first == '1' ? first : 'x'});
+            changes.push_back({static_cast<std::uint32_t>(stamps.size() - 1),
+                               static_cast<std::uint8_t>(it->second),
+                               first == '0' || first == '1' ? first : 'x'});
         } else {
             return Failure{line, "unexpected " + Quoted(token)};
         }
@@ -356,7 +358,7 @@ std::optional<Failure> ParseVcd(std::string_view text, CaptureData& out) {
         }
     };
     for (const auto& change : changes) {
-        fillTo((change.time - t0) / period);
+        fillTo((stamps[change.stamp].time - t0) / period);
         const unsigned bit = 1U << change.channel;
         value = change.value == '1' ? (value | bit) : (value & ~bit);
         unknown = change.value == 'x' ? (unknown | bit) : (unknown & ~bit);
@@ -542,7 +544,7 @@ bool ReadCaptureFile(const std::string& path, CaptureData& out, ReadError& error
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     if (size < 0 || size > kMaxFileBytes) {
-        return Finish(Failure{0, "not a readable file of at most 1 GiB"}, path, error);
+        return Finish(Failure{0, "not a readable file of at most 256 MiB"}, path, error);
     }
     file.seekg(0);
     std::string text(static_cast<std::size_t>(size), '\0');

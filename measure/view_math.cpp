@@ -74,11 +74,6 @@ Viewport Resized(const Viewport& view, int widthPx, std::int64_t sampleCount) {
     return ClampViewport(next, sampleCount);
 }
 
-std::int64_t ColumnOfBoundary(const Viewport& view, std::int64_t i) {
-    return static_cast<std::int64_t>(
-        std::floor((static_cast<double>(i) - view.firstSample) * view.pixelsPerSample));
-}
-
 std::int64_t SampleAtColumn(const Viewport& view, double column) {
     return static_cast<std::int64_t>(std::floor(view.firstSample + column / view.pixelsPerSample));
 }

@@ -40,7 +40,13 @@ Viewport Resized(const Viewport& view, int widthPx, std::int64_t sampleCount);
 
 /// The pixel column in which the boundary before sample i lies: floor((i - first) * pps).
 /// May lie outside 0 .. widthPx - 1. Every drawing and hit test uses this one rule.
-std::int64_t ColumnOfBoundary(const Viewport& view, std::int64_t i);
+inline std::int64_t ColumnOfBoundary(const Viewport& view, std::int64_t i) {
+    // Inline, and floor without a library call: a whole-capture redraw asks this for every
+    // edge of every row.
+    const double x = (static_cast<double>(i) - view.firstSample) * view.pixelsPerSample;
+    const auto truncated = static_cast<std::int64_t>(x);
+    return truncated - (x < static_cast<double>(truncated) ? 1 : 0);
+}
 /// The sample whose span holds the left edge of column: floor(first + column / pps).
 std::int64_t SampleAtColumn(const Viewport& view, double column);
 

@@ -164,24 +164,19 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
 CViewerWnd::~CViewerWnd() = default;
 
 void CViewerWnd::CreateActions() {
-    auto* open = new QAction(Utf8(kOpenText), this);
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, this, &CViewerWnd::OnOpen);
-    auto* saveAs = new QAction(Utf8(kSaveAsText), this);
-    saveAs->setShortcut(QKeySequence::SaveAs);
-    connect(saveAs, &QAction::triggered, this, &CViewerWnd::OnSaveAs);
-    auto* closeAction = new QAction(Utf8(kCloseText), this);
-    closeAction->setShortcut(QKeySequence::Close);
-    connect(closeAction, &QAction::triggered, this, &QWidget::close);
-    auto* zoomIn = new QAction(Utf8(kZoomInText), this);
-    zoomIn->setShortcut(QKeySequence::ZoomIn);
-    connect(zoomIn, &QAction::triggered, this, &CViewerWnd::OnZoomIn);
-    auto* zoomOut = new QAction(Utf8(kZoomOutText), this);
-    zoomOut->setShortcut(QKeySequence::ZoomOut);
-    connect(zoomOut, &QAction::triggered, this, &CViewerWnd::OnZoomOut);
-    auto* fitAll = new QAction(Utf8(kFitAllText), this);
-    fitAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    connect(fitAll, &QAction::triggered, this, &CViewerWnd::OnFitAll);
+    auto action = [this](const char* text, const QKeySequence& keys, auto slot) {
+        auto* made = new QAction(Utf8(text), this);
+        made->setShortcut(keys);
+        connect(made, &QAction::triggered, this, slot);
+        return made;
+    };
+    QAction* open = action(kOpenText, QKeySequence::Open, &CViewerWnd::OnOpen);
+    QAction* saveAs = action(kSaveAsText, QKeySequence::SaveAs, &CViewerWnd::OnSaveAs);
+    QAction* closeAction = action(kCloseText, QKeySequence::Close, &QWidget::close);
+    QAction* zoomIn = action(kZoomInText, QKeySequence::ZoomIn, &CViewerWnd::OnZoomIn);
+    QAction* zoomOut = action(kZoomOutText, QKeySequence::ZoomOut, &CViewerWnd::OnZoomOut);
+    QAction* fitAll =
+        action(kFitAllText, QKeySequence(Qt::CTRL | Qt::Key_0), &CViewerWnd::OnFitAll);
 
     QMenu* file = menuBar()->addMenu(Utf8(kFileMenu));
     file->addAction(open);
@@ -563,6 +558,19 @@ void CViewerWnd::UpdateHover(int x, int y) {
     m_strHover.clear();
     const ViewerLayout layout = Layout();
     const int channel = layout.ChannelAtY(y);
+    // Over an annotation row: the text of the box under the pointer.
+    if (const int extra = layout.ExtraRowAtY(y); extra >= 0 && x >= layout.TraceLeft()) {
+        const auto sample =
+            static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
+        const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extra)];
+        for (const auto& box : row.boxes) {
+            if (sample >= box.first && sample < box.end) {
+                m_strHover = QString::fromStdString(
+                    row.label + ": " + (box.texts.empty() ? std::string() : box.texts.front()));
+                break;
+            }
+        }
+    }
     if (m_bHaveCapture && channel >= 0 && x >= layout.TraceLeft()) {
         const auto sample =
             static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
@@ -592,10 +600,6 @@ void CViewerWnd::UpdateHover(int x, int y) {
             m_strHover = QStringLiteral("%1: 未受信").arg(name);
         }
     }
-    if (const int extra = layout.ExtraRowAtY(y);
-        m_bHaveCapture && extra >= 0 && x >= layout.TraceLeft()) {
-        m_strHover = AnnotationHover(extra, m_view.SampleAtX(x - layout.TraceLeft()));
-    }
     m_labelHover->setText(m_strHover);
 }
 
@@ -620,6 +624,16 @@ void CViewerWnd::PlaceCursor(bool bCursorB, int x, int y) {
     }
     (bCursorB ? m_cursorB : m_cursorA) = SnapBoundary(x, y);
     Redraw();
+}
+
+void CViewerWnd::OnRenameChannel(int channel) {
+    bool bOk = false;
+    const QString name = QInputDialog::getText(
+        this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
+        QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
+    if (bOk) {
+        RenameChannel(channel, name);
+    }
 }
 
 void CViewerWnd::RenameChannel(int channel, const QString& name) {
@@ -682,13 +696,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         const int channel = layout.ChannelAtY(mouse->position().toPoint().y());
         if (mouse->position().x() < layout.TraceLeft() && channel >= 0) {
-            bool bOk = false;
-            const QString name = QInputDialog::getText(
-                this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
-                QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
-            if (bOk) {
-                RenameChannel(channel, name);
-            }
+            OnRenameChannel(channel);
         }
         return true;
     }
@@ -699,15 +707,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
             return false;
         }
         QMenu menu(this);
-        menu.addAction(Utf8(kRenameText), this, [this, channel] {
-            bool bOk = false;
-            const QString name = QInputDialog::getText(
-                this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
-                QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
-            if (bOk) {
-                RenameChannel(channel, name);
-            }
-        });
+        menu.addAction(Utf8(kRenameText), this, [this, channel] { OnRenameChannel(channel); });
         menu.addAction(Utf8(kHideText), this,
                        [this, channel] { SetChannelVisible(channel, false); });
         menu.addSeparator();

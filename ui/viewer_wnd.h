@@ -80,6 +80,8 @@ public:
     /// Sets cursor A (or B) at the picture's x, y as a click there would, snapped to an edge
     /// of the row at y.
     void PlaceCursor(bool bCursorB, int x, int y);
+    /// Asks for a channel's new name.
+    void OnRenameChannel(int channel);
     /// Renames a channel and keeps the name for this user.
     void RenameChannel(int channel, const QString& name);
     void SetChannelVisible(int channel, bool bVisible);
@@ -109,7 +111,6 @@ private:
     // The decoders' menu, tool button and rows (ui/viewer_decoders.cpp).
     void AttachDecoders();
     void ShowDecoderRows();
-    QString AnnotationHover(int extraRow, double sample) const;
 
     CViewerCanvas* m_canvas = nullptr;
     QScrollBar* m_scrollBar = nullptr;

@@ -27,6 +27,7 @@ namespace {
 
 using namespace quillon;
 using test::RunProgram;
+using test::Which;
 namespace fs = std::filesystem;
 
 constexpr const char* kUartText = "Hello from Quillon!\r\n";
@@ -62,18 +63,6 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
-}
-
-std::string Which(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const fs::path candidate = fs::path(dir) / program;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-    }
-    return {};
 }
 
 std::vector<std::string> Texts(const std::vector<CAnalyzerEmulator::LoggedCommand>& commands) {

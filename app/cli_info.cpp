@@ -74,10 +74,12 @@ void PrintJson(const std::vector<ChannelRow>& rows, double period, std::ostream&
             key += " (D" + std::to_string(i) + ")"; // keys stay unique
             used.insert(key);
         }
-        const auto periodS =
-            s.periodSamples ? std::optional<double>(*s.periodSamples * period) : std::nullopt;
-        const auto frequency =
-            periodS ? std::optional<double>(1.0 / *periodS) : std::optional<double>();
+        std::optional<double> periodS;
+        std::optional<double> frequency;
+        if (s.periodSamples) {
+            periodS = *s.periodSamples * period;
+            frequency = 1.0 / *periodS;
+        }
         out << "  " << JsonString(key) << ": {\"channel\": " << i
             << ", \"rising_edges\": " << s.rising << ", \"falling_edges\": " << s.falling
             << ", \"shortest_high_s\": " << JsonNumber(Seconds(s.shortestHighSamples, period))

@@ -54,7 +54,11 @@ std::string NameToken(const std::string& name, int channel) {
         const auto u = static_cast<unsigned char>(c);
         token += u <= ' ' || c == ',' || c == '$' || u == 0x7f ? '_' : c;
     }
-    return token.empty() ? "D" + std::to_string(channel) : token;
+    if (token.empty()) {
+        token = 'D'; // appended, not "D" + ...: GCC 12 warns falsely (-Wrestrict) on that
+        token += std::to_string(channel);
+    }
+    return token;
 }
 
 } // namespace
@@ -97,7 +101,9 @@ std::string ToVcd(const CaptureData& data, std::string_view date) {
     for (int n = 0; n < channels; ++n) {
         out += "$var wire 1 ";
         out += VcdId(n);
-        out += " " + NameToken(data.names[static_cast<std::size_t>(n)], n) + " $end\n";
+        out += ' ';
+        out += NameToken(data.names[static_cast<std::size_t>(n)], n);
+        out += " $end\n";
     }
     out += "$upscope $end\n";
     out += "$enddefinitions $end\n";
@@ -139,7 +145,8 @@ std::string ToCsv(const CaptureData& data) {
     out += TimeUnitPs(data) == 1000 ? "time_ns" : "time_ps";
     const int channels = ChannelCount(data);
     for (int n = 0; n < channels; ++n) {
-        out += "," + NameToken(data.names[static_cast<std::size_t>(n)], n);
+        out += ',';
+        out += NameToken(data.names[static_cast<std::size_t>(n)], n);
     }
     out += '\n';
     out.reserve(out.size() + data.samples.size() * (12 + 2 * kExportChannels));

@@ -641,8 +641,9 @@ void CViewerWnd::RenameChannel(int channel, const QString& name) {
         return;
     }
     const QString trimmed = name.trimmed();
-    const std::string value =
-        trimmed.isEmpty() ? "D" + std::to_string(channel) : trimmed.toStdString();
+    const std::string value = trimmed.isEmpty()
+                                  ? DefaultChannelNames()[static_cast<std::size_t>(channel)]
+                                  : trimmed.toStdString();
     m_capture.names[static_cast<std::size_t>(channel)] = value;
     QSettings settings = UserSettings();
     QStringList names = settings.value(QString::fromLatin1(kNamesKey)).toStringList();

@@ -24,6 +24,12 @@ namespace {
 constexpr int kRunTimeoutMs = 15000;
 constexpr int kNamesWidthPx = 96; // the picture's names column
 
+// An edge well inside the view (not at its ends).
+bool IsWellInView(const Viewport& view, std::int64_t edge) {
+    const double x = view.XOfBoundary(static_cast<double>(edge));
+    return x > 50 && x < view.widthPx - 50;
+}
+
 void RunOnce(CAnalyzerDlg& dlg) {
     QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
     QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
@@ -109,6 +115,22 @@ private slots:
         // The pointer over a row measures there.
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 60));
         QVERIFY(!viewer->HoverText().isEmpty());
+
+        // A click over D0 (the bottom row) 3 pixels beside one of its edges snaps A to it.
+        const ViewerLayout layout =
+            LayoutViewer(canvas->width(), canvas->height(),
+                         RowVisibility{true, true, true, true, true, true, true, true, true, true,
+                                       true, true, true, true, true, true},
+                         0);
+        const EdgeIndex edges = IndexEdges(viewer->Capture());
+        const auto& d0 = edges.edges[0];
+        const auto edge = std::find_if(d0.begin(), d0.end(),
+                                       [&](std::int64_t e) { return IsWellInView(kept, e); });
+        QVERIFY(edge != d0.end());
+        const int x = static_cast<int>(kept.XOfBoundary(static_cast<double>(*edge))) + 3;
+        QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
+                          QPoint(kNamesWidthPx + x, layout.RowTop(15) + layout.rowHeightPx / 2));
+        QCOMPARE(viewer->CursorA(), *edge);
 
         // A row of annotations under the channels (as a protocol decoder adds them).
         viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, {"H"}, 0}}}});

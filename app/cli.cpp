@@ -103,7 +103,7 @@ constexpr const char* kUsage =
     "Exit status:\n"
     "  0  success\n"
     "  1  no analyzer found (or the named port is not the analyzer)\n"
-    "  2  bad arguments\n"
+    "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
     "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"

@@ -7,8 +7,9 @@
 
 namespace quillon {
 
-/// Exit status of info when the file cannot be read or is no capture.
-inline constexpr int kCliReadFailed = 6;
+/// Exit status of info when the file cannot be read or is no capture: a bad argument, as for
+/// decode (6 is a decoder's failure).
+inline constexpr int kCliReadFailed = 2;
 
 /// quillon-cli info FILE [--json]; args start with "info". Table or JSON to out, errors to
 /// err; returns the exit status.

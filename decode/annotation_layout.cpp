@@ -7,7 +7,9 @@
 namespace quillon {
 
 std::string SaveDecoderEntry(const DecoderEntry& entry) {
-    return (entry.visible ? "+" : "-") + FormatDecoderSpec(entry.stack);
+    // Appended rather than "+" + string, which GCC 12 falsely warns about (-Wrestrict).
+    std::string text(entry.visible ? "+" : "-");
+    return text += FormatDecoderSpec(entry.stack);
 }
 
 std::optional<DecoderEntry> LoadDecoderEntry(const std::string& text, const DecoderLookup& lookup) {

@@ -297,7 +297,8 @@ void CDecoderDlg::BuildForm() {
             box->addItem(kNoChannelText, -1);
             for (int n = 0; n < kExportChannels; ++n) {
                 const std::string& name = m_names[static_cast<std::size_t>(n)];
-                const std::string dn = "D" + std::to_string(n);
+                std::string dn("D"); // GCC 12 warns falsely (-Wrestrict) on "D" + string
+                dn += std::to_string(n);
                 box->addItem(Q(name == dn ? dn : dn + " (" + name + ")"), n);
             }
             const auto mapped = setup.channels.find(channel.id);

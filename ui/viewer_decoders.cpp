@@ -1,5 +1,5 @@
 // The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
-// the viewer shows, and the annotation rows under the channels with their hover text.
+// the viewer shows, and the annotation rows under the channels.
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
 
@@ -46,24 +46,6 @@ void CViewerWnd::ShowDecoderRows() {
         rows.push_back(std::move(row));
     }
     SetExtraRows(std::move(rows));
-}
-
-QString CViewerWnd::AnnotationHover(int extraRow, double sample) const {
-    if (extraRow < 0 || extraRow >= static_cast<int>(m_extraRows.size())) {
-        return {};
-    }
-    const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extraRow)];
-    // A point annotation (first == end) is hit within half a sample.
-    for (const auto& box : row.boxes) {
-        const double end = box.end > box.first ? static_cast<double>(box.end)
-                                               : static_cast<double>(box.first) + 0.5;
-        const double first = box.end > box.first ? static_cast<double>(box.first)
-                                                 : static_cast<double>(box.first) - 0.5;
-        if (sample >= first && sample < end && !box.texts.empty()) {
-            return QString::fromStdString(row.label + ": " + box.texts.front());
-        }
-    }
-    return QString::fromStdString(row.label);
 }
 
 } // namespace quillon

@@ -110,7 +110,6 @@ private:
     // The decoders' menu, tool button and rows (ui/viewer_decoders.cpp).
     void AttachDecoders();
     void ShowDecoderRows();
-    QString AnnotationHover(int extraRow, double sample) const;
 
     CViewerCanvas* m_canvas = nullptr;
     QScrollBar* m_scrollBar = nullptr;

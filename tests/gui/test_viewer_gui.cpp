@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(viewer->CursorA(), *edge);
 
         // A row of annotations under the channels (as a protocol decoder adds them).
-        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, "H", 0}}}});
+        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, {"H"}, 0}}}});
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 40));
         QCOMPARE(viewer->HoverText(), QStringLiteral("UART: H"));
         viewer->SetExtraRows({});

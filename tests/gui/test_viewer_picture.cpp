@@ -128,7 +128,7 @@ private slots:
         CaptureData capture;
         capture.samples.assign(kSamples, 0);
         Picture picture(capture);
-        picture.scene.extraRows = {ExtraRow{"UART", {AnnotationBox{1000, 2000, "H", 1}}}};
+        picture.scene.extraRows = {ExtraRow{"UART", {AnnotationBox{1000, 2000, {"H"}, 1}}}};
         picture.left = LayoutForScene(kWidth, kHeight, picture.scene).TraceLeft();
         picture.Draw();
         const ViewerLayout layout = LayoutForScene(kWidth, kHeight, picture.scene);

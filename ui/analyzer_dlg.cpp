@@ -14,6 +14,7 @@
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
 #include "ui/thread_handoff.h"
+#include "ui/viewer_capture_bar.h"
 #include "ui/viewer_wnd.h"
 
 #include <QApplication>
@@ -121,8 +122,6 @@ private:
 };
 
 // Capturing choices of the context menu.
-constexpr const char* kRepeatMenuText = "連続取り込み(&R)";
-constexpr const char* kFastMenuText = "高速ダウンロード(&F)";
 constexpr const char* kRescanMenuText = "ロジアナを再検索(&S)";
 
 struct SaveChoice {
@@ -725,6 +724,7 @@ CViewerWnd* CAnalyzerDlg::Viewer() const {
 void CAnalyzerDlg::OnOpenViewer() {
     if (!m_pViewer) {
         m_pViewer = new CViewerWnd(this); // deletes itself when closed
+        m_pViewer->addToolBar(new CViewerCaptureBar(*this, m_pViewer));
         connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
             if (m_pViewer && HasCapture()) {
                 m_pViewer->SetLiveCapture(CurrentCapture());

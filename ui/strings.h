@@ -31,6 +31,10 @@ inline constexpr const char* kLinkLostText = "USBロジアナとの接続が切�
 inline constexpr const char* kNotTakingCommandsText = "USBロジアナがコマンドを受け付けません。 \r\n"
                                                       "ｹｰﾌﾞﾙを確認してください。 \r\n";
 
+// Capturing choices, in the main window's context menu and the viewer's capture tool bar.
+inline constexpr const char* kRepeatMenuText = "連続取り込み(&R)";
+inline constexpr const char* kFastMenuText = "高速ダウンロード(&F)";
+
 inline constexpr const char* kFoundPortText = "found a port";
 inline constexpr const char* kNoPortText = "no port";
 

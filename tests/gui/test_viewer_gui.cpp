@@ -5,6 +5,7 @@
 #include "message_box_closer.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
+#include "ui/viewer_capture_bar.h"
 #include "ui/viewer_wnd.h"
 
 #include <QLabel>
@@ -155,6 +156,43 @@ private slots:
         QVERIFY(viewer->IsLive());
         viewer->close();
         QTRY_VERIFY(viewer.isNull());
+        dlg.close();
+    }
+    void captureToolBarDrivesTheMainWindow() {
+        test::MessageBoxCloser closer;
+        CAnalyzerDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        dlg.OnOpenViewer();
+        QPointer<CViewerWnd> viewer = dlg.Viewer();
+        QVERIFY(viewer != nullptr);
+        auto* bar = viewer->findChild<CViewerCaptureBar*>();
+        QVERIFY(bar != nullptr);
+
+        // The settings are the window's own, whichever side changes them.
+        bar->RepeatAction()->trigger();
+        QVERIFY(dlg.IsRepeat());
+        dlg.SetFastDownload(true);
+        QVERIFY(bar->FastAction()->isChecked());
+        bar->FastAction()->trigger();
+        QVERIFY(!dlg.IsFastDownload());
+
+        // Run repeats until Stop; Run is disabled here as there while it lasts.
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        bar->RunAction()->trigger();
+        QVERIFY(dlg.IsCapturing());
+        QVERIFY(!bar->RunAction()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(finished.size() >= 2, 2 * kRunTimeoutMs);
+        QVERIFY(!bar->RunAction()->isEnabled());
+        bar->StopAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->RunAction()->isEnabled(), kRunTimeoutMs);
+        QVERIFY(dlg.m_buttonRun->isEnabled());
+        QVERIFY(!dlg.IsRepeating());
+        QCOMPARE(viewer->Capture().samples.size(), std::size_t{4032});
+        QVERIFY(closer.m_texts.isEmpty());
+        dlg.SetRepeat(false);
+        QVERIFY(!bar->RepeatAction()->isChecked());
+        viewer->close();
         dlg.close();
     }
 };

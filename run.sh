@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quillon and starts it on the emulated analyzer.
-# Without a display it captures once headless and prints the path of a screenshot.
+# Without a display it captures once headless and prints the path of a screenshot: that path
+# is the last line on standard output; everything else goes to standard error.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target quillon quillon-emu quillon-cli
+scripts/install-deps.sh >&2
+cmake --preset release >&2
+# The programs, and what `cmake --install build/release` needs besides them (icons, manuals).
+cmake --build --preset release --target quillon quillon-emu quillon-cli quillon_icons \
+    quillon_docs >&2
 
 bin=build/release
 work=$(mktemp -d /tmp/quillon-run.XXXXXX)
@@ -23,7 +26,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Quillon is running on the emulated analyzer at $(readlink "$link"): press Run." >&2
     "$bin/app/quillon"
 else
-    shot="${QUILLON_SCREENSHOT:-$PWD/quillon-screenshot.png}"
+    shot="${QUILLON_SCREENSHOT:-$PWD/$bin/quillon-screenshot.png}"
     echo "No display: one capture headless, then a screenshot." >&2
-    QT_QPA_PLATFORM=offscreen "$bin/app/quillon" --screenshot "$shot"
+    "$bin/app/quillon" --screenshot "$shot"
 fi

@@ -1,30 +1,60 @@
 // Program start: the application object and its one modal window.
 #include "app/analyzer_app.h"
 
+#include "app/cli.h"
+#include "capture/export.h"
+#include "display/waveform.h"
+
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/strings.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QPixmap>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 namespace quillon {
 
 namespace {
 constexpr int kCaptureTimeoutMs = 60'000;
+
+// Whether the toolkit can show anything: a platform chosen, or a display to use.
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+} // namespace
 
 int CAnalyzerApp::Run(int argc, char** argv) {
+    {
+        // The options first, without a display: --help and --version need none, and an
+        // unattended screenshot chooses its own platform.
+        QCoreApplication probe(argc, argv);
+        QCoreApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
+        const AppOptions early = ParseAppOptions(QCoreApplication::arguments());
+        if (early.exitNow && (early.exitCode == 0 || !HasDisplay())) {
+            std::fputs(qPrintable(early.output), early.exitCode == 0 ? stdout : stderr);
+            return early.exitCode;
+        }
+        if (!early.screenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+    }
     QApplication app(argc, argv);
     // Message boxes are captioned with the program file's name: "quillon".
     QApplication::setApplicationVersion(QString::fromLatin1(kAppVersion));
+    // Parsed again: Qt has taken its own options (-platform, -style ...) out by now.
     m_options = ParseAppOptions(QApplication::arguments());
     if (m_options.exitNow) {
         std::fputs(qPrintable(m_options.output), m_options.exitCode == 0 ? stdout : stderr);
@@ -45,6 +75,10 @@ int CAnalyzerApp::Run(int argc, char** argv) {
 }
 
 bool CAnalyzerApp::InitInstance() {
+    if (!m_options.openFile.isEmpty()) {
+        m_nExitCode = RunViewer();
+        return false;
+    }
     if (!m_options.screenshot.isEmpty()) {
         m_nExitCode = RunUnattended();
         return false;
@@ -61,11 +95,33 @@ void CAnalyzerApp::ApplyOptions(CAnalyzerDlg& dlg) const {
     }
 }
 
+int CAnalyzerApp::RunViewer() {
+    if (m_options.screenshot.isEmpty()) {
+        auto* viewer = new CViewerWnd;        // Qt deletes it when it is closed
+        viewer->OpenFile(m_options.openFile); // a file that does not fit: a box, an empty view
+        viewer->show();
+        return QApplication::exec();
+    }
+    CViewerWnd viewer;
+    viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+    viewer.SetUnattended(true);
+    if (!viewer.OpenFile(m_options.openFile)) {
+        return 1;
+    }
+    if (!viewer.SaveScreenshot(m_options.screenshot)) {
+        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
+    return 0;
+}
+
 int CAnalyzerApp::RunUnattended() {
     CAnalyzerDlg dlg;
     ApplyOptions(dlg);
     dlg.SetUnattended(true);
     dlg.OnInitDialog();
+    const bool found = dlg.m_port.IsOpen();
     dlg.show();
     QEventLoop loop;
     bool finished = false;
@@ -79,18 +135,30 @@ int CAnalyzerApp::RunUnattended() {
         loop.exec();
     }
     QCoreApplication::processEvents(); // the last picture arrives by a queued call
-    const bool saved = dlg.grab().save(m_options.screenshot, "PNG");
+    // The picture is written whatever the capture was; the exit status tells a script.
+    const std::string png = EncodePng(dlg.grab().toImage());
+    std::string reason = "cannot encode the picture";
+    const bool saved =
+        !png.empty() &&
+        WriteWholeFile(QFile::encodeName(m_options.screenshot).toStdString(), png, reason);
+    const CaptureResult result = dlg.LastRunResult();
     dlg.close();
-    if (!finished) {
-        std::fputs("quillon: the capture did not finish\n", stderr);
-        return 1;
-    }
     if (!saved) {
-        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
-        return 1;
+        std::fprintf(stderr, "quillon: cannot write %s: %s\n", qPrintable(m_options.screenshot),
+                     reason.c_str());
+        return kCliWriteFailed;
     }
     std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
-    return 0;
+    if (!found) {
+        std::fputs("quillon: no analyzer found; the picture shows no capture\n", stderr);
+        return kCliNoAnalyzer;
+    }
+    if (!finished || result.packetsAccepted < kPacketsPerDownload) {
+        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets arrived whole\n",
+                     finished ? result.packetsAccepted : 0, kPacketsPerDownload);
+        return kCliLinkLost;
+    }
+    return kCliOk;
 }
 
 } // namespace quillon

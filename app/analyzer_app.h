@@ -19,6 +19,8 @@ private:
     int RunUnattended();
     /// The command line's settings for the window, before its initialisation.
     void ApplyOptions(CAnalyzerDlg& dlg) const;
+    /// Only the waveform viewer on m_options.openFile (a screenshot of it when asked).
+    int RunViewer();
 
     AppOptions m_options;
     int m_nExitCode = 0;

@@ -1,6 +1,9 @@
 // quillon-cli's commands: the same discovery, settings and capture run as the window.
 #include "app/cli.h"
 
+#include "app/cli_decode.h"
+#include "app/cli_info.h"
+
 #include "capture/capture_run.h"
 #include "capture/export.h"
 #include "capture/settings_word.h"
@@ -53,7 +56,9 @@ constexpr int kInterruptedStatus = 130;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE\n"
+    "       quillon-cli capture [options] -o FILE [-P SPEC [-A SPEC]]\n"
+    "       quillon-cli decode FILE -P SPEC [-A SPEC] [--annotation-times]\n"
+    "       quillon-cli decoders\n"
     "       quillon-cli --help | --version\n"
     "\n"
     "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
@@ -61,6 +66,8 @@ constexpr const char* kUsage =
     "list       print the serial ports searched for the analyzer: name and device\n"
     "capture    find the analyzer (or use --port), reset it, send the settings, wait for\n"
     "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
+    "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
+    "decoders   list the installed protocol decoders: id and long name\n"
     "\n"
     "Capture options:\n"
     "  -o, --output FILE    file to write; the format follows the extension:\n"
@@ -82,6 +89,13 @@ constexpr const char* kUsage =
     "  --reply-delay MS     reply wait after the identification and reset commands\n"
     "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
+    "Decoding (decode, and capture):\n"
+    "  -P SPEC              decoder stack: id:channel=Dn:option=value, stacked decoders\n"
+    "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
+    "                       i2c:scl=D13:sda=D14\n"
+    "  -A SPEC              annotations to print: uart=rx-data (classes or rows, by ':')\n"
+    "  --annotation-times   print start-end sample and time before each annotation\n"
+    "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
     "  without it the machine's USB serial ports are listed as COM1, COM2, ...\n"
@@ -89,10 +103,12 @@ constexpr const char* kUsage =
     "Exit status:\n"
     "  0  success\n"
     "  1  no analyzer found (or the named port is not the analyzer)\n"
-    "  2  bad arguments\n"
+    "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering or sent an incomplete packet\n";
+    "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"
+    "     is written, the missing samples as unknown (nothing if no packet arrived)\n"
+    "  6  a protocol decoder failed\n";
 
 struct CaptureOptions {
     std::string port;
@@ -488,9 +504,9 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     if (port.OpenPath(device, CSerialPort::kAnalyzerBaud) == 0) {
         const int error = errno;
         err << kProgram << ": cannot open " << device << ": "
-            << (error == EWOULDBLOCK ? "in use by another program"
-                : error != 0         ? std::strerror(error)
-                                     : "not a serial port")
+            << (error == EWOULDBLOCK            ? "in use by another program"
+                : error != 0 && error != ENOTTY ? std::strerror(error)
+                                                : "not a serial port")
             << "\n";
         return kCliNoAnalyzer;
     }
@@ -509,11 +525,19 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
 /// open and the analyzer armed.
 int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyzerLink& link,
                 CaptureFlags& flags, CCliHost& host, const CInterruptWatch* watch,
-                std::ostream& err) {
+                const DecodeRequest& decode, std::ostream& out, std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
-    link.SendSettings(framed.data());
+    if (!framed) { // the options were checked: this would be a fault of the program
+        err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
+        return kCliBadArguments;
+    }
+    if (!link.SendSettings(framed->data()) && link.Port().IsWriteStalled()) {
+        err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
+        link.Port().Close();
+        return kCliLinkLost;
+    }
     flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
     err << kProgram << ": capturing at " << RateText(options.rate) << " per sample\n";
@@ -536,11 +560,7 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
         err << kProgram << ": interrupted; the capture under way was not written\n";
         return kInterruptedStatus;
     }
-    if (result.linkLost) {
-        err << kProgram << ": the analyzer stopped answering during the capture\n";
-        return kCliLinkLost;
-    }
-    if (options.trigger && !result.triggered) {
+    if (options.trigger && !result.triggered && !result.linkLost) {
         if (timedOut) {
             err << kProgram << ": no trigger within " << options.timeoutSeconds << " s\n";
             return kCliTimeout;
@@ -548,13 +568,24 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
         err << kProgram << ": the analyzer stopped answering while waiting for the trigger\n";
         return kCliLinkLost;
     }
-    if (result.packetsAccepted < kPacketsPerDownload) {
-        err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
-            << kPacketsPerDownload << " packets arrived whole; nothing written\n";
+    int status = kCliOk;
+    if (result.linkLost) {
+        err << kProgram << ": the analyzer stopped answering during the capture\n";
+        status = kCliLinkLost;
+    }
+    if (result.packetsAccepted == 0) {
+        err << kProgram << ": no packet arrived whole; nothing written\n";
         return kCliLinkLost;
     }
-
-    const CaptureData data = CaptureFromStore(store, options.rate);
+    // An incomplete capture is still written, its missing samples marked as unknown; the
+    // exit status tells a script that it is not whole.
+    const CaptureData data = CaptureFromRun(store, options.rate, result, options.trigPos);
+    if (result.packetsAccepted < kPacketsPerDownload) {
+        err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
+            << kPacketsPerDownload << " packets arrived whole; " << data.MissingCount() << " of "
+            << data.samples.size() << " samples are written as unknown\n";
+        status = kCliLinkLost;
+    }
     std::string bytes;
     switch (options.format) {
     case ExportFormat::Vcd:
@@ -579,12 +610,27 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     }
     err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
-    return kCliOk;
+    if (!decode.decoders.empty()) {
+        const int decoded = DecodeCapture(data, decode, out, err);
+        return status != kCliOk ? status : decoded;
+    }
+    return status;
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
+int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> rest = args;
+    DecodeRequest decode;
+    if (const auto problem = TakeDecodeOptions(rest, decode)) {
+        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
+        return kCliBadArguments;
+    }
+    if (!decode.decoders.empty()) {
+        if (const int status = CheckDecodeRequest(decode, err); status != kCliOk) {
+            return status;
+        }
+    }
     CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(args, options)) {
+    if (const auto problem = ParseCaptureOptions(rest, options)) {
         err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
         return kCliBadArguments;
     }
@@ -619,8 +665,8 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& err) {
     link.ArmCapture();
     const int count = options.count.value_or(1);
     for (int n = 1; count == 0 || n <= count; ++n) {
-        const int status =
-            CaptureOnce(options, pathOf(n), link, flags, host, watch ? &*watch : nullptr, err);
+        const int status = CaptureOnce(options, pathOf(n), link, flags, host,
+                                       watch ? &*watch : nullptr, decode, out, err);
         if (status != kCliOk) {
             return status;
         }
@@ -640,6 +686,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kCliBadArguments;
     }
     const std::string& command = args.front();
+    if (command == "info") {
+        return RunInfoCommand(args, out, err); // capture files: app/cli_info.cpp
+    }
     const bool wantsHelp = std::any_of(
         args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
     if (wantsHelp) {
@@ -658,7 +707,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunList(out, err);
     }
     if (command == "capture") {
-        return RunCaptureCommand(args, err);
+        return RunCaptureCommand(args, out, err);
+    }
+    if (command == "decode") {
+        return RunDecodeCommand(args, out, err);
+    }
+    if (command == "decoders") {
+        return RunDecodersCommand(args, out, err);
     }
     err << kProgram << ": unknown command '" << command << "'\nTry 'quillon-cli --help'.\n";
     return kCliBadArguments;

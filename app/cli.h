@@ -12,9 +12,10 @@ enum CliExit : int {
     kCliOk = 0,
     kCliNoAnalyzer = 1, ///< no port answered as the analyzer (or the named port did not)
     kCliBadArguments = 2,
-    kCliTimeout = 3,     ///< the trigger did not come within --timeout
-    kCliWriteFailed = 4, ///< the output file could not be written
-    kCliLinkLost = 5,    ///< the analyzer stopped answering or sent an incomplete packet
+    kCliTimeout = 3,       ///< the trigger did not come within --timeout
+    kCliWriteFailed = 4,   ///< the output file could not be written
+    kCliLinkLost = 5,      ///< the analyzer stopped answering or sent an incomplete packet
+    kCliDecoderFailed = 6, ///< a protocol decoder failed (or the decoding library did not start)
 };
 
 /// Runs quillon-cli with args (without the program name). Results go to out, progress and

@@ -4,6 +4,7 @@
 #include "ui/strings.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace quillon {
 
@@ -28,14 +29,26 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Unattended: capture once, save the window as a PNG file, exit. "
-                       "Messages go to standard error."),
+                       "Needs no display (the offscreen platform unless QT_QPA_PLATFORM says "
+                       "otherwise). Messages go to standard error. Exit status: 0 captured, 1 "
+                       "no analyzer found, 4 the file could not be written, 5 incomplete "
+                       "capture (the picture is written all the same)."),
         QStringLiteral("file"));
     const QCommandLineOption replyDelay(
         QStringLiteral("reply-delay"),
         QStringLiteral("Reply wait after the identification and reset commands, in ms "
                        "(default 30), for an analyzer that answers more slowly."),
         QStringLiteral("ms"));
-    parser.addOptions({help, version, demo, screenshot, replyDelay});
+    const QCommandLineOption open(
+        QStringLiteral("open"),
+        QStringLiteral("Open only the waveform viewer on a saved capture (VCD or CSV), "
+                       "without searching for the analyzer. With --screenshot, save the "
+                       "viewer (1280 x 720, whole capture) as a PNG file and exit."),
+        QStringLiteral("file"));
+    parser.addOptions({help, version, demo, screenshot, replyDelay, open});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A capture file to view, as with --open."),
+                                 QStringLiteral("[file]"));
     if (!parser.parse(arguments)) {
         options.exitNow = true;
         options.exitCode = 2;
@@ -44,7 +57,11 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
     }
     if (parser.isSet(help)) {
         options.exitNow = true;
+        // "Usage: quillon", not the path it was started by (the manual page is made from this).
         options.output = parser.helpText();
+        if (!arguments.isEmpty()) {
+            options.output.replace(arguments.first(), QFileInfo(arguments.first()).fileName());
+        }
         return options;
     }
     if (parser.isSet(version)) {
@@ -52,11 +69,11 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         options.output = QStringLiteral("quillon %1\n").arg(QString::fromLatin1(kAppVersion));
         return options;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1 || (!files.isEmpty() && parser.isSet(open))) {
         options.exitNow = true;
         options.exitCode = 2;
-        options.output = QStringLiteral("quillon: unexpected argument '%1'\n")
-                             .arg(parser.positionalArguments().first());
+        options.output = QStringLiteral("quillon: unexpected argument '%1'\n").arg(files.last());
         return options;
     }
     if (parser.isSet(replyDelay)) {
@@ -73,6 +90,7 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         }
         options.replyDelay = QString::number(ms);
     }
+    options.openFile = parser.isSet(open) ? parser.value(open) : files.value(0);
     options.demo = parser.isSet(demo);
     options.screenshot = parser.value(screenshot);
     return options;

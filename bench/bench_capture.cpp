@@ -1,6 +1,8 @@
 // Timed runs of the window against the emulated analyzer: start-up and a capture run, each
 // against the floor its fixed pauses set, a capture run normal and with fast download against
 // an analyzer paced at 921600 baud, and the process's peak memory after capturing.
+// With --soak N: N captures in one window, each saved as VCD, with the resident memory and
+// the open descriptors at the start, after 25 and after N runs (bench/soak.sh).
 #include "device/protocol.h"
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
@@ -8,12 +10,15 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -92,16 +97,78 @@ bool Measure(const std::string& path, int rounds, bool bFast, Rounds& out) {
     return true;
 }
 
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+long OpenDescriptors() {
+    long count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count - 1; // the iterator's own
+}
+
+void ReportResources(const char* when) {
+    std::printf("window  %-14s RSS %6.1f MB  fds %ld\n", when, ResidentKiB() / 1024.0,
+                OpenDescriptors());
+    std::fflush(stdout);
+}
+
+// Flat figures from run 25 on mean nothing grows from run to run.
+int RunSoak(int runs) {
+    QTemporaryDir dir;
+    CAnalyzerDlg dlg;
+    dlg.SetUnattended(true);
+    dlg.OnInitDialog();
+    dlg.show();
+    if (!dlg.m_port.IsOpen()) {
+        std::fputs("the analyzer was not found\n", stderr);
+        return 1;
+    }
+    ReportResources("at start");
+    int incomplete = 0;
+    for (int i = 1; i <= runs; ++i) {
+        QEventLoop loop;
+        QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
+        dlg.m_buttonRun->click();
+        loop.exec();
+        if (!dlg.SaveCapture(dir.filePath(QStringLiteral("soak.vcd")))) {
+            std::fprintf(stderr, "run %d: not saved\n", i);
+            return 1;
+        }
+        // A loaded machine may make the analyzer late: counted, not a failure of the soak.
+        incomplete += dlg.CurrentCapture().MissingCount() != 0 ? 1 : 0;
+        if (i == 25 || i == runs) {
+            ReportResources(("after " + std::to_string(i) + " runs").c_str());
+        }
+    }
+    std::printf("window  %d of %d captures incomplete\n", incomplete, runs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
+    const bool soak = argc > 2 && std::string(argv[1]) == "--soak";
+    const int rounds = soak ? std::atoi(argv[2]) : argc > 1 ? std::atoi(argv[1]) : 7;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     CAnalyzerEmulator analyzer;
     if (!analyzer.Start()) {
         std::fputs("cannot start the emulator\n", stderr);
         return 1;
+    }
+    if (soak) {
+        ::setenv("QUILLON_PORTS", ("COM3=" + analyzer.SlavePath()).c_str(), 1);
+        return RunSoak(rounds);
     }
     EmulatorOptions pacedOptions;
     pacedOptions.lineRateBaud = kLineBaud;

@@ -5,11 +5,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target bench_waveform bench_capture quillon quillon-emu
+cmake --build --preset release --target bench_waveform bench_viewer bench_capture quillon quillon-emu
 export QT_QPA_PLATFORM=offscreen QUILLON_PORTS=""
 
 echo "== DrawWaveforms, full view, medians of 10 repetitions"
 build/release/bench/bench_waveform --benchmark_repetitions=10 \
+    --benchmark_report_aggregates_only=true 2>/dev/null | grep median
+
+echo "== The viewer's picture at 1920 x 1080 (0: whole capture, 1: deepest zoom), medians of 20"
+build/release/bench/bench_viewer --benchmark_repetitions=20 \
     --benchmark_report_aggregates_only=true 2>/dev/null | grep median
 
 echo "== Start-up and capture run against the emulated analyzer"

@@ -5,10 +5,17 @@
 
 namespace quillon {
 
+std::string DefaultChannelName(int channel) {
+    // Appended, not "D" + to_string(n): GCC 12 warns falsely (-Wrestrict) on that at -O3.
+    std::string name = "D";
+    name += std::to_string(channel);
+    return name;
+}
+
 ChannelNames DefaultChannelNames() {
     ChannelNames names;
     for (int n = 0; n < kExportChannels; ++n) {
-        names[static_cast<std::size_t>(n)] = "D" + std::to_string(n);
+        names[static_cast<std::size_t>(n)] = DefaultChannelName(n);
     }
     return names;
 }

@@ -19,6 +19,8 @@ using ChannelNames = std::array<std::string, kExportChannels>;
 
 /// "D0" ... "D15".
 ChannelNames DefaultChannelNames();
+/// "Dn".
+std::string DefaultChannelName(int channel);
 
 /// One capture as plain samples; bit n of a sample is channel Dn. A plain, copyable value.
 struct CaptureData {

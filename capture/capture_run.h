@@ -1,11 +1,14 @@
 // RunCapture: one capture run after the settings were sent, as the worker thread does it.
 #pragma once
 
+#include "capture/capture_data.h"
 #include "capture/sample_store.h"
 #include "device/analyzer_link.h"
 
 #include <atomic>
+#include <bitset>
 #include <mutex>
+#include <string_view>
 
 namespace quillon {
 
@@ -17,6 +20,8 @@ public:
     virtual void Redraw() {}
     /// The port went dead during the run; called once, before the run ends.
     virtual void ReportLinkLost() {}
+    /// The analyzer stopped taking commands during the run; called once, before it ends.
+    virtual void ReportNotTakingCommands() {}
     /// The last step of a run: Run may be enabled again.
     virtual void RunFinished() {}
 };
@@ -36,7 +41,11 @@ struct CaptureResult {
     int packetsAccepted = 0;
     int packetsRequested = 0;
     bool linkLost = false;
+    bool notTakingCommands = false; ///< a command could not be written whole: the run stopped
     bool cancelled = false;
+    /// Bit k: packet k of this download was accepted and stored. The store's places of the
+    /// others still hold an earlier capture's bytes.
+    std::bitset<kPacketsPerDownload> received;
 };
 
 inline constexpr std::chrono::milliseconds kDrawPause = 50ms;
@@ -45,5 +54,11 @@ inline constexpr std::chrono::milliseconds kDrawPause = 50ms;
 /// "CAP\r", RunFinished. The store is written under storeLock, packet by packet.
 CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& storeLock,
                          CaptureFlags& flags, ICaptureHost& host);
+
+/// The capture a finished run left in the store: its samples at rate, which of them the run
+/// received (from result.received), and, when the run waited for the trigger and got it, the
+/// trigger's sample from the trigger position text ("00".."11"). Pure; any thread.
+CaptureData CaptureFromRun(const SampleStore& store, int rate, const CaptureResult& result,
+                           std::string_view trigPos);
 
 } // namespace quillon

@@ -37,9 +37,11 @@ void CAnalyzerLink::PauseUntil(Clock::time_point end) const {
     }
 }
 
-void CAnalyzerLink::SendCommand(std::string_view text, std::chrono::milliseconds pause) {
-    m_port.Write(text.data(), static_cast<int>(text.size()));
+bool CAnalyzerLink::SendCommand(std::string_view text, std::chrono::milliseconds pause) {
+    const bool whole =
+        m_port.Write(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
     Pause(pause);
+    return whole;
 }
 
 void CAnalyzerLink::ExchangeText(std::string_view text, std::chrono::milliseconds pause,
@@ -82,12 +84,12 @@ void CAnalyzerLink::ArmCapture() {
     SendCommand(kCmdArm, kArmPause);
 }
 
-void CAnalyzerLink::SendSettings(const char* word) {
+bool CAnalyzerLink::SendSettings(const char* word) {
     std::array<char, kSettingsCommandLength> command{};
     std::copy_n(kSettingsPrefix.data(), kSettingsPrefix.size(), command.begin());
     std::copy_n(word, kSettingsWordLength, command.begin() + 2);
     command.back() = '\r';
-    SendCommand(std::string_view(command.data(), command.size()), kSettingsPause);
+    return SendCommand(std::string_view(command.data(), command.size()), kSettingsPause);
 }
 
 std::string CAnalyzerLink::ReadAway() {
@@ -155,7 +157,8 @@ int CAnalyzerLink::RequestPacket(unsigned char* packet) {
     }
     const int waiting = m_port.InQueue();
     if (waiting != kPacketSize) {
-        if (!m_port.IsHungUp() && !IsCancelled()) {
+        // A dead or stalled line is told once by the run, not once per packet.
+        if (!m_port.IsHungUp() && !m_port.IsWriteStalled() && !IsCancelled()) {
             m_host.ShowPacketWarning(PacketWarningText(waiting));
         }
         AwaitQuietLine();

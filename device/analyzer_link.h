@@ -39,7 +39,8 @@ public:
     /// "CAP\r", 30 ms.
     void ArmCapture();
     /// "SD" + the first 24 bytes of word + "\r", 200 ms. word holds at least 24 bytes.
-    void SendSettings(const char* word);
+    /// False when the command could not be written whole (the analyzer takes no bytes).
+    bool SendSettings(const char* word);
     /// "REQTR\r", 30 ms; 1 when the analyzer reports its trigger. A trigger reply that came
     /// after the previous poll's pause counts too (then nothing is sent).
     int PollTrigger();
@@ -70,7 +71,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    void SendCommand(std::string_view text, std::chrono::milliseconds pause);
+    /// False when the port did not take the whole command (it still pauses).
+    bool SendCommand(std::string_view text, std::chrono::milliseconds pause);
     void Pause(std::chrono::milliseconds pause) const;
     void PauseUntil(Clock::time_point end) const;
     /// Sends text, waits (the whole pause, or in fast mode until a '\r' came) and reads at

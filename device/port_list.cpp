@@ -1,6 +1,8 @@
 // The port list: QUILLON_PORTS when set, else the machine's USB serial ports from sysfs.
 #include "device/port_list.h"
 
+#include "device/protocol.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -101,6 +103,15 @@ PortList ReadPortList() {
 std::string DeviceForName(const PortList& ports, std::string_view name) {
     for (const auto& port : ports) {
         if (port.name == name) {
+            return port.device;
+        }
+    }
+    return {};
+}
+
+std::string DeviceForNumber(const PortList& ports, int n) {
+    for (const auto& port : ports) {
+        if (PortNumberFromName(port.name) == n) {
             return port.device;
         }
     }

@@ -31,4 +31,8 @@ PortList ReadPortList();
 /// The device path of the entry named exactly name, or empty.
 std::string DeviceForName(const PortList& ports, std::string_view name);
 
+/// The device path of the first entry whose name gives n by the port-number rule (every
+/// "COM" removed, then atoi: "COM03" is 3, "COM1COM2" is 12), or empty.
+std::string DeviceForNumber(const PortList& ports, int n);
+
 } // namespace quillon

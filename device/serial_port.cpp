@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -71,7 +72,7 @@ int CSerialPort::Open(int nPort, int nBaud) {
     if (m_bOpen == 1) {
         return 1;
     }
-    const std::string path = DeviceForName(ReadPortList(), "COM" + std::to_string(nPort));
+    const std::string path = DeviceForNumber(ReadPortList(), nPort);
     if (path.empty()) {
         m_nOpenError = ENOENT;
         m_strOpenDevice = "COM" + std::to_string(nPort);
@@ -85,16 +86,40 @@ int CSerialPort::OpenPath(const std::string& path, int nBaud) {
         return 1;
     }
     m_strOpenDevice = path;
+    // Opening a FIFO would block or feed its reader; look before opening.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        m_nOpenError = errno;
+        return 0;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        m_nOpenError = ENOTTY;
+        errno = ENOTTY;
+        return 0;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_nOpenError = errno;
         return 0;
     }
-    // flock holds even against root, whom TIOCEXCL lets through.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
-        !ConfigureLine(fd, nBaud)) {
+    // flock holds even against root, whom TIOCEXCL lets through. Who fails here touches
+    // nothing: the exclusive mode belongs to the program that holds the port.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd)) {
         m_nOpenError = errno;
-        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        errno = m_nOpenError;
+        return 0;
+    }
+    int alreadyExclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &alreadyExclusive) != 0) {
+        alreadyExclusive = 0;
+    }
+    const bool setExclusive = alreadyExclusive == 0;
+    if ((setExclusive && ::ioctl(fd, TIOCEXCL) != 0) || !ConfigureLine(fd, nBaud)) {
+        m_nOpenError = errno;
+        if (setExclusive) {
+            ::ioctl(fd, TIOCNXCL);
+        }
         ::close(fd);
         errno = m_nOpenError;
         return 0;
@@ -104,6 +129,8 @@ int CSerialPort::OpenPath(const std::string& path, int nBaud) {
     m_hComm = fd;
     m_bOpen = 1;
     m_bHungUp = false;
+    m_bWriteStalled = false;
+    m_bSetExclusive = setExclusive;
     m_strPath = path;
     return 1;
 }
@@ -113,23 +140,28 @@ int CSerialPort::Close() {
         return 1;
     }
     // A pseudo-terminal keeps TIOCEXCL after close; clear it so the port can be opened again.
-    ::ioctl(m_hComm, TIOCNXCL);
+    if (m_bSetExclusive) {
+        ::ioctl(m_hComm, TIOCNXCL);
+    }
     ::flock(m_hComm, LOCK_UN);
     ::close(m_hComm);
     m_hComm = -1;
     m_bOpen = 0;
+    m_bHungUp = false;
+    m_bWriteStalled = false;
+    m_bSetExclusive = false;
     m_strPath.clear();
     return 1;
 }
 
-int CSerialPort::WriteByte(char ch) {
+bool CSerialPort::WriteByteUntil(char ch, std::chrono::steady_clock::time_point deadline) {
     if (m_hComm < 0 || m_bHungUp) {
-        return 1;
+        return false;
     }
     for (;;) {
         const ssize_t n = ::write(m_hComm, &ch, 1);
         if (n == 1) {
-            return 1;
+            return true;
         }
         if (n < 0 && errno == EINTR) {
             continue;
@@ -138,28 +170,41 @@ int CSerialPort::WriteByte(char ch) {
             if (errno == EIO) {
                 m_bHungUp = true;
             }
-            return 1; // the byte is dropped without report
+            return false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false; // the line did not take it in time
         }
         pollfd pfd{m_hComm, POLLOUT, 0};
-        const int r = ::poll(&pfd, 1, static_cast<int>(kWriteByteWait.count()));
-        if (r <= 0) {
-            return 1; // the line did not take it in time
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
         }
         if ((pfd.revents & (POLLHUP | POLLERR)) != 0 && (pfd.revents & POLLOUT) == 0) {
             m_bHungUp = true;
-            return 1;
+            return false;
         }
     }
+}
+
+int CSerialPort::WriteByte(char ch) {
+    WriteByteUntil(ch, std::chrono::steady_clock::now() + kWriteByteWait);
+    return 1;
 }
 
 int CSerialPort::Write(const char* data, int length) {
     if (m_bOpen == 0 || m_hComm < 0 || length <= 0) {
         return 0;
     }
-    for (int i = 0; i < length; ++i) {
-        WriteByte(data[i]);
+    // One bound for the whole command: an analyzer that stopped reading costs one wait.
+    const auto deadline = std::chrono::steady_clock::now() + kWriteWait;
+    int written = 0;
+    while (written < length && WriteByteUntil(data[written], deadline)) {
+        ++written;
     }
-    return length;
+    m_bWriteStalled = written < length && !m_bHungUp;
+    return written;
 }
 
 int CSerialPort::InQueue() {

@@ -8,7 +8,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-ipafont-gothic
     sigrok-cli time
+    libsigrokdecode-dev
     clang libclang-rt-14-dev
+    help2man lintian
 )
 
 missing=()

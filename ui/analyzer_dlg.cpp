@@ -14,6 +14,7 @@
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
 #include "ui/thread_handoff.h"
+#include "ui/viewer_wnd.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -32,6 +34,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QThread>
+#include <QValidator>
 
 #include <cstdio>
 #include <future>
@@ -49,6 +52,7 @@ constexpr const char* kDefaultTrigPattern = "0000000000000000";
 constexpr const char* kDefaultTrigPos = "00";
 
 // Export: menu items, the file dialog and its messages.
+constexpr const char* kViewerMenuText = "波形ビューア(&W)...";
 constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
 constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
 constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
@@ -62,6 +66,59 @@ constexpr const char* kCapturingText = "データを取り込み中です。 \r\
                                        "取り込みが終わってから保存してください。 \r\n";
 constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .png のファイルです。 \r\n";
 constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
+constexpr const char* kIncompleteSavedText =
+    "取り込みが不完全です。 \r\n"
+    "%2 サンプルのうち %1 サンプルが届きませんでした。 \r\n";
+constexpr const char* kIncompleteDataText =
+    "届かなかったサンプルは不明(VCDは x、CSVは空欄)として保存しました。 \r\n";
+constexpr const char* kIncompletePictureText =
+    "画像のその部分には前の取り込みのデータが表示されています。 \r\n";
+
+// Run's checks of the fields, and a line that takes no commands.
+constexpr const char* kFieldLengthText = "%1 は半角 %2 文字で入力してください。 \r\n"
+                                         "設定は送っていません。 \r\n";
+constexpr const char* kControlCharacterText = "設定に送れない文字(制御文字)が含まれています。 \r\n"
+                                              "設定は送っていません。 \r\n";
+
+QString FieldLengthText(SettingsField field) {
+    switch (field) {
+    case SettingsField::TrigPos:
+        return QString::fromUtf8(kFieldLengthText)
+            .arg(QStringLiteral("trigpos(1:0)"))
+            .arg(kTrigPosMaxLength);
+    case SettingsField::TrigPattern:
+        return QString::fromUtf8(kFieldLengthText)
+            .arg(QString::fromUtf8("ﾄﾘｶﾞﾊﾟﾀｰﾝ(15:0)"))
+            .arg(kTrigPatternMaxLength);
+    case SettingsField::GenType:
+        break;
+    }
+    return QString::fromUtf8(kFieldLengthText).arg(QStringLiteral("gentype")).arg(kGenTypeLength);
+}
+
+// Drops control characters from whatever reaches a field, typed or pasted, so that no
+// carriage return can end the settings command early and start another; then refuses what
+// is longer than the field's place in the word. (A length limit of the field itself would
+// cut a paste before its control characters are gone.)
+class CNoControlValidator : public QValidator {
+public:
+    CNoControlValidator(int maxLength, QObject* parent)
+        : QValidator(parent), m_nMaxLength(maxLength) {}
+    State validate(QString& input, int& pos) const override {
+        for (qsizetype i = input.size() - 1; i >= 0; --i) {
+            if (input.at(i).category() == QChar::Other_Control) {
+                input.remove(i, 1);
+                if (i < pos) {
+                    --pos;
+                }
+            }
+        }
+        return input.size() > m_nMaxLength ? Invalid : Acceptable;
+    }
+
+private:
+    int m_nMaxLength;
+};
 
 // Capturing choices of the context menu.
 constexpr const char* kRepeatMenuText = "連続取り込み(&R)";
@@ -134,9 +191,12 @@ void CAnalyzerDlg::BindControls() {
     m_radio20us = qobject_cast<QRadioButton*>(GetDlgItem(IDC_RATE_20US));
     m_picture = qobject_cast<CPictureCtrl*>(GetDlgItem(IDC_PICTURE));
 
-    // The fields take any characters, but no more than the settings word has room for.
-    m_editTrigPos->setMaxLength(kTrigPosMaxLength);
-    m_editTrigPattern->setMaxLength(kTrigPatternMaxLength);
+    // The fields take any characters but control characters, typed or pasted, and no more
+    // than the settings word has room for.
+    m_editTrigPos->setValidator(new CNoControlValidator(kTrigPosMaxLength, m_editTrigPos));
+    m_editTrigPattern->setValidator(
+        new CNoControlValidator(kTrigPatternMaxLength, m_editTrigPattern));
+    m_editGenType->setValidator(new CNoControlValidator(kGenTypeLength, m_editGenType));
 
     auto* rates = new QButtonGroup(this);
     for (auto* radio : {m_radio20ns, m_radio200ns, m_radio2us, m_radio20us}) {
@@ -152,6 +212,8 @@ void CAnalyzerDlg::BindControls() {
     connect(m_radio200ns, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate200ns);
     connect(m_radio2us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate2us);
     connect(m_radio20us, &QRadioButton::clicked, this, &CAnalyzerDlg::OnRate20us);
+
+    connect(m_picture, &CPictureCtrl::DoubleClicked, this, &CAnalyzerDlg::OnOpenViewer);
 
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] { OnSaveAs(); });
@@ -215,6 +277,7 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
         menu.addAction(m_strAboutMenu, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     }
     menu.addSeparator();
+    menu.addAction(QString::fromUtf8(kViewerMenuText), this, &CAnalyzerDlg::OnOpenViewer);
     menu.addAction(QString::fromUtf8(kSaveVcdMenuText), this,
                    [this] { OnSaveAs(ExportFormat::Vcd); });
     menu.addAction(QString::fromUtf8(kSaveCsvMenuText), this,
@@ -234,6 +297,25 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(QString::fromUtf8(kRescanMenuText), this, &CAnalyzerDlg::OnRescan)
         ->setEnabled(!IsCapturing());
     menu.exec(event->globalPos());
+}
+
+void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter on a focused Run, Stop or rate button presses it, as Space does. No button is a
+    // default button, so Enter in a field still does nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    const bool pressable =
+        button != nullptr && button->isEnabled() &&
+        (button == m_buttonRun || button == GetDlgItem(IDC_STOP) || button == m_radio20ns ||
+         button == m_radio200ns || button == m_radio2us || button == m_radio20us);
+    if (enter && pressable) {
+        if (!event->isAutoRepeat()) {
+            button->click();
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 // ---- Closing -------------------------------------------------------------------------
@@ -418,10 +500,28 @@ void CAnalyzerDlg::ReportLinkLost() {
     WarnFromWorker(QString::fromUtf8(kLinkLostText));
 }
 
+void CAnalyzerDlg::ReportNotTakingCommands() {
+    WarnFromWorker(QString::fromUtf8(kNotTakingCommandsText));
+}
+
 // ---- Capture run ------------------------------------------------------------------------
 
 void CAnalyzerDlg::OnRun() {
     if (IsCapturing()) {
+        return;
+    }
+    // The analyzer gets the fields' code page 932 bytes; a field of the wrong length would
+    // shift every later character of the word into another setting's place.
+    const std::string trigPos = ToCodePage932(m_editTrigPos->text().toStdString());
+    const std::string pattern = ToCodePage932(m_editTrigPattern->text().toStdString());
+    const std::string genType = ToCodePage932(m_editGenType->text().toStdString());
+    if (const auto wrong = WrongLengthField(trigPos, pattern, genType)) {
+        MessageBoxWarning(FieldLengthText(*wrong));
+        return;
+    }
+    const auto framed = FrameSettingsWord(ComposeSettingsWord(m_rate, trigPos, pattern, genType));
+    if (!framed) {
+        MessageBoxWarning(QString::fromUtf8(kControlCharacterText));
         return;
     }
     if (!m_bRepeatNext) { // the user's Run, not the next capture of a repetition
@@ -431,12 +531,18 @@ void CAnalyzerDlg::OnRun() {
         m_bRepeatEnding = false;
     }
     m_buttonRun->setEnabled(false);
-    const std::string word = ComposeSettingsWord(m_rate, m_editTrigPos->text().toStdString(),
-                                                 m_editTrigPattern->text().toStdString(),
-                                                 m_editGenType->text().toStdString());
-    const auto framed = FrameSettingsWord(word);
     m_nCaptureRate = m_rate;
-    SendSettings(framed.data());
+    m_strCaptureTrigPos = trigPos;
+    // A closed or hung-up port sends nothing and the run tells; a stalled one starts no run.
+    if (!SendSettings(framed->data()) && m_port.IsWriteStalled()) {
+        // The settings did not go out: a run now would capture with the old ones.
+        MessageBoxWarning(QString::fromUtf8(kNotTakingCommandsText));
+        m_buttonRun->setEnabled(true);
+        if (m_bRunHadFocus) {
+            m_buttonRun->setFocus();
+        }
+        return;
+    }
     m_flags.m_bCancel = false;
     try {
         m_worker = std::thread(&CAnalyzerDlg::CaptureThreadProc, this);
@@ -452,7 +558,12 @@ void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
 void CAnalyzerDlg::RunCapture() {
     // The store changes within the run; what the run leaves is a capture once a packet came.
     const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
+    m_lastResult = result;
     if (result.packetsAccepted > 0) {
+        {
+            std::lock_guard lock(m_storeLock);
+            m_lastCapture = CaptureFromRun(m_store, m_nCaptureRate, result, m_strCaptureTrigPos);
+        }
         m_bHaveCapture = true;
     }
 }
@@ -602,6 +713,32 @@ SampleStore CAnalyzerDlg::SnapshotStore() const {
     return m_store;
 }
 
+CaptureData CAnalyzerDlg::CurrentCapture() const {
+    std::lock_guard lock(m_storeLock);
+    return m_lastCapture;
+}
+
+CViewerWnd* CAnalyzerDlg::Viewer() const {
+    return m_pViewer;
+}
+
+void CAnalyzerDlg::OnOpenViewer() {
+    if (!m_pViewer) {
+        m_pViewer = new CViewerWnd(this); // deletes itself when closed
+        connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
+            if (m_pViewer && HasCapture()) {
+                m_pViewer->SetLiveCapture(CurrentCapture());
+            }
+        });
+        if (HasCapture()) {
+            m_pViewer->SetLiveCapture(CurrentCapture());
+        }
+    }
+    m_pViewer->show();
+    m_pViewer->raise();
+    m_pViewer->activateWindow();
+}
+
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
 }
@@ -669,10 +806,11 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     std::string bytes;
+    CaptureData data = CurrentCapture();
+    data.names = UserChannelNames();
     if (*format == ExportFormat::Png) {
         bytes = EncodePng(ViewImage());
     } else {
-        const CaptureData data = CaptureFromStore(SnapshotStore(), CaptureRate());
         bytes = *format == ExportFormat::Vcd
                     ? ToVcd(data, QDateTime::currentDateTime()
                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
@@ -687,6 +825,13 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         return false;
     }
     m_strSaveDir = QFileInfo(path).absolutePath();
+    if (const std::size_t missing = data.MissingCount(); missing > 0) {
+        // Saved all the same: what did arrive is worth keeping, and the file marks the rest.
+        MessageBoxWarning(
+            QString::fromUtf8(kIncompleteSavedText).arg(missing).arg(data.samples.size()) +
+            QString::fromUtf8(*format == ExportFormat::Png ? kIncompletePictureText
+                                                           : kIncompleteDataText));
+    }
     return true;
 }
 

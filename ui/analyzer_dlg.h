@@ -29,6 +29,7 @@ namespace quillon {
 
 class CPictureCtrl;
 class CSpinButtonCtrl;
+class CViewerWnd;
 
 /// Everything here runs on the GUI thread except RunCapture and the ICaptureHost and
 /// IAnalyzerHost calls made from it, which hand their work to the GUI thread.
@@ -54,7 +55,7 @@ public:
     int IdentifyDevice() { return m_link.IdentifyDevice(); }
     void ResetDevice() { m_link.ResetDevice(); }
     void ArmCapture() { m_link.ArmCapture(); }
-    void SendSettings(const char* word) { m_link.SendSettings(word); }
+    bool SendSettings(const char* word) { return m_link.SendSettings(word); }
     int PollTrigger() { return m_link.PollTrigger(); }
     void StartDownload() { m_link.StartDownload(); }
     int RequestPacket(unsigned char* packet) { return m_link.RequestPacket(packet); }
@@ -95,8 +96,18 @@ public:
     void OnRate20us() { SetRate(1000); }
     void UpdateRateLabel();
 
+    /// Opens the waveform viewer on the current capture, or raises the one already open.
+    void OnOpenViewer();
+    [[nodiscard]] CViewerWnd* Viewer() const;
     /// A consistent copy of the capture memory and the rate it was taken at.
     SampleStore SnapshotStore() const;
+    /// The last capture a run left (the last run that received at least one packet): its
+    /// samples, rate, which samples that run received and its trigger sample. Empty before
+    /// the first capture. Any thread.
+    CaptureData CurrentCapture() const;
+    /// What the last run did (packets accepted, link lost ...). GUI thread, after
+    /// CaptureFinished.
+    [[nodiscard]] const CaptureResult& LastRunResult() const { return m_lastResult; }
     [[nodiscard]] int CaptureRate() const { return m_nCaptureRate; }
     /// The picture the waveform area shows.
     QImage ViewImage() const;
@@ -130,6 +141,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     // IAnalyzerHost
     std::chrono::milliseconds ReplyDelay() override;
@@ -138,6 +150,7 @@ protected:
     // ICaptureHost
     void Redraw() override { DrawWaveforms(); }
     void ReportLinkLost() override;
+    void ReportNotTakingCommands() override;
     void RunFinished() override;
 
 private:
@@ -190,6 +203,9 @@ private:
     QImage m_backImage;
     quint64 m_nDrawSerial = 0;
     int m_nCaptureRate = 1;
+    std::string m_strCaptureTrigPos; ///< the trigger position text the run was started with
+    CaptureData m_lastCapture;       ///< under m_storeLock
+    CaptureResult m_lastResult;      ///< written by the worker, read after it has been joined
     std::thread m_worker;
     QPointer<QMessageBox> m_pActiveBox;
     enum class PendingEnd { None, Close, Cancel };
@@ -199,7 +215,8 @@ private:
     bool m_bUnattended = false;
     bool m_bRunHadFocus = false;
     std::atomic<bool> m_bHaveCapture{false};
-    QString m_strSaveDir; ///< where the last file was saved; the next dialog opens there
+    QString m_strSaveDir;           ///< where the last file was saved; the next dialog opens there
+    QPointer<CViewerWnd> m_pViewer; ///< the one waveform viewer, while it is open
     QString m_strStartReplyDelay = QStringLiteral("30");
     bool m_bRepeat = false;       ///< the menu's check "連続取り込み"
     bool m_bRepeating = false;    ///< a repetition is under way

@@ -14,8 +14,12 @@ public:
     void SetImage(const QImage& image, quint64 serial = 0);
     const QImage& Image() const { return m_image; }
 
+signals:
+    void DoubleClicked();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* /*event*/) override { emit DoubleClicked(); }
 
 private:
     QImage m_image;

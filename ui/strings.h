@@ -26,6 +26,11 @@ inline constexpr const char* kNotFoundText =
 inline constexpr const char* kLinkLostText = "USBロジアナとの接続が切れました。 \r\n"
                                              "ｹｰﾌﾞﾙを確認し、ｱﾌﾟﾘｹｰｼｮﾝを再ｽﾀｰﾄしてください。 \r\n";
 
+// Told once when the analyzer takes no bytes: the settings (or a command of the run) did not
+// go out whole.
+inline constexpr const char* kNotTakingCommandsText = "USBロジアナがコマンドを受け付けません。 \r\n"
+                                                      "ｹｰﾌﾞﾙを確認してください。 \r\n";
+
 inline constexpr const char* kFoundPortText = "found a port";
 inline constexpr const char* kNoPortText = "no port";
 

@@ -1,6 +1,7 @@
 // Runs the real quillon program headless and collects what it printed.
 #pragma once
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -80,6 +81,19 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     result.out = slurp(outPath);
     result.err = slurp(errPath);
     return result;
+}
+
+/// The full path of program on PATH, or empty.
+inline std::string Which(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
 }
 
 } // namespace quillon::test

@@ -6,6 +6,7 @@
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "support/pty_pair.h"
+#include "support/small_disk.h"
 #include "ui/analyzer_dlg.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@ namespace {
 
 using namespace quillon;
 using test::RunProgram;
+using test::Which;
 namespace fs = std::filesystem;
 
 constexpr const char* kUartText = "Hello from Quillon!\r\n";
@@ -63,18 +65,6 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
-}
-
-std::string Which(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const fs::path candidate = fs::path(dir) / program;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-    }
-    return {};
 }
 
 std::vector<std::string> Texts(const std::vector<CAnalyzerEmulator::LoggedCommand>& commands) {
@@ -141,7 +131,11 @@ std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
 
 std::vector<std::uint16_t> CsvSamples(const std::string& csv, int rate) {
     std::vector<std::uint16_t> samples;
-    const auto lines = Lines(csv);
+    auto lines = Lines(csv);
+    // A capture taken with a trigger starts with a comment line that says where it is.
+    if (!lines.empty() && lines.front().rfind("; ", 0) == 0) {
+        lines.erase(lines.begin());
+    }
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::istringstream row(lines[i]);
         std::string cell;
@@ -377,7 +371,9 @@ TEST_F(CliE2E, UnwritableOutputFailsBeforeTheCapture) {
     EXPECT_TRUE(m_analyzer.Commands().empty());
 }
 
-TEST_F(CliE2E, LinkLostOrShortPacketWritesNothing) {
+// An incomplete capture is written with what arrived and the rest as unknown, and exit 5 says
+// it is not whole.
+TEST_F(CliE2E, LinkLostOrShortPacketWritesTheRestAsUnknown) {
     const std::string vcd = m_dir.File("x.vcd");
     EmulatorOptions hangUp;
     hangUp.fault = EmulatorFault::HangUp;
@@ -386,19 +382,48 @@ TEST_F(CliE2E, LinkLostOrShortPacketWritesNothing) {
     ASSERT_TRUE(dying.Start());
     const auto lost = Cli({"capture", "-o", vcd}, "COM2=" + dying.SlavePath());
     EXPECT_EQ(lost.exitCode, 5) << lost.err;
-    EXPECT_FALSE(fs::exists(vcd));
+    EXPECT_NE(lost.err.find("11 of 64 packets"), std::string::npos) << lost.err;
+    EXPECT_NE(lost.err.find("2624 of 4032 samples are written as unknown"), std::string::npos)
+        << lost.err;
+    const std::string dump = Slurp(vcd);
+    // Packets 0..10 arrived: from sample 1408 (28160 ns) on, every wire is unknown.
+    const auto unknown = dump.find("#28160\nxa\n");
+    ASSERT_NE(unknown, std::string::npos) << dump.substr(0, 400);
+    EXPECT_EQ(dump.find('x', dump.find("$enddefinitions")), unknown + 7); // none before
 
+    const std::string csv = m_dir.File("x.csv");
     EmulatorOptions shortPacket;
     shortPacket.fault = EmulatorFault::ShortPacket;
     shortPacket.faultPacket = 3;
     CAnalyzerEmulator cut(shortPacket);
     ASSERT_TRUE(cut.Start());
-    const auto incomplete = Cli({"capture", "-o", vcd}, "COM2=" + cut.SlavePath());
+    const auto incomplete = Cli({"capture", "-o", csv}, "COM2=" + cut.SlavePath());
     EXPECT_EQ(incomplete.exitCode, 5) << incomplete.err;
     EXPECT_NE(incomplete.err.find("warning: Packet is not 256. it's 255"), std::string::npos)
         << incomplete.err;
     EXPECT_NE(incomplete.err.find("63 of 64"), std::string::npos) << incomplete.err;
-    EXPECT_FALSE(fs::exists(vcd));
+    const auto rows = Lines(Slurp(csv));
+    ASSERT_EQ(rows.size(), 1u + 4032u);
+    EXPECT_EQ(rows[1 + 3 * 128], std::to_string(3 * 128 * 20) + ",,,,,,,,,,,,,,,,");
+    EXPECT_EQ(rows[1 + 4 * 128 - 1], std::to_string((4 * 128 - 1) * 20) + ",,,,,,,,,,,,,,,,");
+    EXPECT_NE(rows[1 + 4 * 128].find(",0"), std::string::npos);
+}
+
+// A full disk: the old file stays as it was and no partial file is left.
+TEST_F(CliE2E, AFullDiskLeavesTheOldFileAlone) {
+    test::SmallDisk disk(256 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << "no right to mount a small tmpfs";
+    }
+    const std::string csv = disk.File("old.csv");
+    const std::string old(1000, 'o');
+    std::ofstream(csv, std::ios::binary) << old;
+    disk.Fill(16 * 1024); // a capture's CSV is some 160 kB
+    const auto result = Cli({"capture", "-o", csv});
+    EXPECT_EQ(result.exitCode, 4) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    EXPECT_EQ(Slurp(csv), old);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.csv"}));
 }
 
 TEST_F(CliE2E, SlowerAnalyzerIsFoundWithALongerReplyWaitAndNoLatePacketIsTaken) {
@@ -413,7 +438,7 @@ TEST_F(CliE2E, SlowerAnalyzerIsFoundWithALongerReplyWaitAndNoLatePacketIsTaken) 
     EXPECT_NE(found.err.find("analyzer found on COM3"), std::string::npos) << found.err;
     // Each packet comes during the next request's pause: none is taken for another's.
     EXPECT_EQ(found.exitCode, 5) << found.err;
-    EXPECT_NE(found.err.find("0 of 64 packets arrived whole"), std::string::npos) << found.err;
+    EXPECT_NE(found.err.find("no packet arrived whole"), std::string::npos) << found.err;
 
     // The window takes the same setting.
     const std::string notFound = "USBロジアナが見つかりません。";

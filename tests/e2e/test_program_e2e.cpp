@@ -84,7 +84,7 @@ TEST(ProgramE2E, FindsTheAnalyzerPastAForeignDeviceAndCaptures) {
 TEST(ProgramE2E, NoPortsWarnsWithTheExactTextAndStillOpens) {
     const std::string shot = TempPng("none");
     const auto result = RunProgram(QUILLON_PROGRAM, {"--screenshot", shot}, {"QUILLON_PORTS="});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.exitCode, 1) << result.err; // the picture, but a script can tell
     EXPECT_NE(result.err.find(kNotFoundText), std::string::npos) << result.err;
     EXPECT_TRUE(std::filesystem::exists(shot));
     std::filesystem::remove(shot);
@@ -100,7 +100,7 @@ TEST(ProgramE2E, AnalyzerHeldByAnotherProgramIsNotFound) {
     const auto result = RunProgram(QUILLON_PROGRAM, {"--screenshot", shot},
                                    {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
     ::close(holder);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find(kNotFoundText), std::string::npos) << result.err;
     EXPECT_TRUE(analyzer.Commands().empty());
     std::filesystem::remove(shot);
@@ -116,6 +116,39 @@ TEST(ProgramE2E, VersionHelpAndBadArguments) {
     auto bad = RunProgram(QUILLON_PROGRAM, {"--no-such-option"}, {});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_FALSE(bad.err.empty());
+}
+
+TEST(ProgramE2E, AnIncompleteCaptureIsDrawnButExitsFive) {
+    EmulatorOptions options;
+    options.fault = EmulatorFault::ShortPacket;
+    options.faultPacket = 7;
+    CAnalyzerEmulator analyzer(options);
+    ASSERT_TRUE(analyzer.Start());
+    const std::string shot = TempPng("incomplete");
+    const auto result = RunProgram(QUILLON_PROGRAM, {"--screenshot", shot},
+                                   {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
+    EXPECT_EQ(result.exitCode, 5) << result.err;
+    EXPECT_NE(result.err.find("63 of 64"), std::string::npos) << result.err;
+    EXPECT_FALSE(QImage(QString::fromStdString(shot)).isNull());
+    std::filesystem::remove(shot);
+}
+
+// No display at all: the options answer, and the screenshot picks the offscreen platform.
+TEST(ProgramE2E, RunsWithoutADisplay) {
+    const std::vector<std::string> noDisplay = {
+        "QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "QUILLON_PORTS="};
+    const auto version = RunProgram(QUILLON_PROGRAM, {"--version"}, noDisplay);
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, "quillon 1.0.0.1\n");
+    const auto help = RunProgram(QUILLON_PROGRAM, {"--help"}, noDisplay);
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("Usage: quillon [options] [file]\n", 0), 0u) << help.out;
+    EXPECT_EQ(RunProgram(QUILLON_PROGRAM, {"--bogus"}, noDisplay).exitCode, 2);
+    const std::string shot = TempPng("nodisplay");
+    const auto unattended = RunProgram(QUILLON_PROGRAM, {"--screenshot", shot}, noDisplay);
+    EXPECT_EQ(unattended.exitCode, 1) << unattended.err; // drawn, but no analyzer
+    EXPECT_FALSE(QImage(QString::fromStdString(shot)).isNull());
+    std::filesystem::remove(shot);
 }
 
 TEST(ProgramE2E, DemoFindsItsOwnAnalyzer) {

@@ -1,4 +1,5 @@
-// Fuzz target: the settings word from arbitrary field texts is always 24 bytes to send.
+// Fuzz target: the settings word from arbitrary field texts is sent only when it is 24
+// printable bytes, and fields of the right lengths always make such a word.
 #include "capture/settings_word.h"
 
 #include <cstddef>
@@ -29,15 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (word.compare(0, 3, "000") != 0 || word.compare(3, 2, RateCode(rate)) != 0) {
             std::abort();
         }
+        // Framed only when whole and printable, and then unchanged.
         const auto framed = FrameSettingsWord(word);
-        const std::size_t kept = word.size() < framed.size() ? word.size() : framed.size();
-        if (std::string(framed.data(), kept) != word.substr(0, kept)) {
+        if (framed.has_value() != (word.size() == 24 && !HasControlCharacter(word))) {
             std::abort();
         }
-        for (std::size_t i = kept; i < framed.size(); ++i) {
-            if (framed[i] != '0') {
-                std::abort();
-            }
+        if (framed && std::string(framed->data(), framed->size()) != word) {
+            std::abort();
+        }
+        if (!WrongLengthField(trigPos, pattern, genType) && word.size() != 24) {
+            std::abort();
         }
     }
     return 0;

@@ -243,6 +243,30 @@ private slots:
         QVERIFY(!dlg.isVisible());
     }
 
+    // Run has the focus at start-up: Enter starts a capture there, as Space does; Enter on
+    // Stop and on a rate button presses them too.
+    void enterPressesTheFocusedRunStopOrRateButton() {
+        test::MessageBoxCloser closer;
+        CAnalyzerDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(dlg.m_buttonRun->hasFocus());
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        QTest::keyClick(dlg.m_buttonRun, Qt::Key_Return);
+        QVERIFY(dlg.IsCapturing());
+        QVERIFY(finished.wait(20000));
+        auto* stop = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_STOP));
+        stop->setFocus();
+        QTest::keyClick(stop, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 1);
+        dlg.m_radio2us->setFocus();
+        QTest::keyClick(dlg.m_radio2us, Qt::Key_Return);
+        QVERIFY(dlg.m_radio2us->isChecked());
+        QCOMPARE(dlg.m_rate, 100);
+        QVERIFY(dlg.isVisible());
+    }
+
     void tabOrderFollowsTheTemplate() {
         CAnalyzerDlg dlg;
         dlg.show();

@@ -3,6 +3,7 @@
 #include "capture/export.h"
 #include "emulator_port.h"
 #include "message_box_closer.h"
+#include "support/small_disk.h"
 #include "ui/analyzer_dlg.h"
 
 #include <QFileDialog>
@@ -122,14 +123,15 @@ private slots:
         CAnalyzerDlg dlg;
         Open(dlg);
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts, (QStringList{
-                            QStringLiteral("-"), QString::fromUtf8("バージョン情報 Quillon(&A)..."),
-                            QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                            QString::fromUtf8("CSVファイルに保存(&C)..."),
-                            QString::fromUtf8("画像(PNG)に保存(&P)..."), QStringLiteral("-"),
-                            QString::fromUtf8("連続取り込み(&R)"),
-                            QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
-                            QString::fromUtf8("ロジアナを再検索(&S)")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"),
+                                     QString::fromUtf8("バージョン情報 Quillon(&A)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
+                                     QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
+                                     QString::fromUtf8("ロジアナを再検索(&S)")}));
     }
 
     void withoutTheAboutTextTheMenuStillOffersExport() {
@@ -138,13 +140,13 @@ private slots:
         Open(dlg);
         dlg.m_strAboutMenu.clear();
         const QStringList texts = ContextMenuTexts(dlg);
-        QCOMPARE(texts,
-                 (QStringList{QStringLiteral("-"), QString::fromUtf8("VCDファイルに保存(&V)..."),
-                              QString::fromUtf8("CSVファイルに保存(&C)..."),
-                              QString::fromUtf8("画像(PNG)に保存(&P)..."), QStringLiteral("-"),
-                              QString::fromUtf8("連続取り込み(&R)"),
-                              QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
-                              QString::fromUtf8("ロジアナを再検索(&S)")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
+                                     QString::fromUtf8("VCDファイルに保存(&V)..."),
+                                     QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("画像(PNG)に保存(&P)..."),
+                                     QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
+                                     QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
+                                     QString::fromUtf8("ロジアナを再検索(&S)")}));
     }
 
     void nothingIsSavedBeforeTheFirstCapture() {
@@ -222,6 +224,28 @@ private slots:
         QCOMPARE(m_closer->m_texts.size(), 2);
         QVERIFY(m_closer->m_texts[1].contains(QStringLiteral(".vcd .csv .png")));
         QVERIFY(!QFile::exists(File(QStringLiteral("a.txt"))));
+    }
+
+    // Saving onto a full disk: told, and the file that was there is still whole.
+    void aFullDiskLeavesTheOldFileAlone() {
+        test::SmallDisk disk(256 * 1024);
+        if (!disk.IsMounted()) {
+            QSKIP("no right to mount a small tmpfs");
+        }
+        StartEmulator();
+        CAnalyzerDlg dlg;
+        Open(dlg);
+        RunOnce(dlg);
+        const QString csv = QString::fromStdString(disk.File("old.csv"));
+        const std::string old(1000, 'o');
+        std::ofstream(disk.File("old.csv"), std::ios::binary) << old;
+        disk.Fill(16 * 1024);
+        QVERIFY(!dlg.SaveCapture(csv));
+        QCOMPARE(m_closer->m_texts.size(), 1);
+        QVERIFY2(m_closer->m_texts[0].contains(QStringLiteral("No space left on device")),
+                 qPrintable(m_closer->m_texts[0]));
+        QCOMPARE(Slurp(csv), old);
+        QCOMPARE(disk.Names(), (std::vector<std::string>{"filler", "old.csv"}));
     }
 
     void ctrlSAndTheMenuOpenTheFileDialog() {

@@ -2,19 +2,24 @@
 // hang, at most one warning per failed packet, and the good packets stored.
 #include "emulator_port.h"
 #include "message_box_closer.h"
+#include "support/far_end.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include <fcntl.h>
 #include <optional>
+#include <termios.h>
 
 using namespace quillon;
 
@@ -25,6 +30,24 @@ const QString kZeroPacketWarning = QStringLiteral("Packet is not 256. it's 0 .  
 
 QString PacketWarning(int count) {
     return QString::fromStdString(PacketWarningText(count));
+}
+
+// The settings commands the analyzer received, in order.
+std::vector<std::string> SettingsCommands(const CAnalyzerEmulator& emulator) {
+    std::vector<std::string> sd;
+    for (const auto& command : emulator.Commands()) {
+        if (command.text.rfind("SD", 0) == 0) {
+            sd.push_back(command.text);
+        }
+    }
+    return sd;
+}
+
+void Paste(QLineEdit* field, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    field->setFocus();
+    field->selectAll();
+    QTest::keySequence(field, QKeySequence::Paste);
 }
 
 } // namespace
@@ -139,6 +162,110 @@ private slots:
         m_dlg->m_editTrigPattern->setText(QStringLiteral("1111111111111111"));
         QVERIFY(Run());
         QCOMPARE(m_closer->m_texts.size(), 3);
+    }
+
+    // A pasted carriage return would end the settings command and start another one.
+    void pastedControlCharactersNeverReachTheWire() {
+        Open(EmulatorFault::None);
+        Paste(m_dlg->m_editTrigPattern, QStringLiteral("01\rCAP\r0101010101"));
+        QCOMPARE(m_dlg->m_editTrigPattern->text(), QStringLiteral("01CAP0101010101"));
+        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        QCOMPARE(m_closer->m_texts.size(), 1); // 15 characters: not sent, and said so
+        QVERIFY(SettingsCommands(*m_emulator).empty());
+
+        // A copied line with its line break: the break is dropped, the pattern fits.
+        Paste(m_dlg->m_editTrigPattern, QStringLiteral("0101010101010101\r\n"));
+        QCOMPARE(m_dlg->m_editTrigPattern->text(), QStringLiteral("0101010101010101"));
+        QVERIFY(Run());
+        QCOMPARE(SettingsCommands(*m_emulator),
+                 std::vector<std::string>{"SD000000001010101001010101\r"});
+    }
+
+    void aFieldOfTheWrongLengthSendsNothing_data() {
+        QTest::addColumn<QString>("trigPos");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("empty position") << QString() << QStringLiteral("1111111111111111")
+                                        << QStringLiteral("trigpos(1:0) は半角 2 文字");
+        QTest::newRow("short pattern") << QStringLiteral("00") << QStringLiteral("0101")
+                                       << QStringLiteral("ﾄﾘｶﾞﾊﾟﾀｰﾝ(15:0) は半角 16 文字");
+        // Sixteen characters, but the last takes two bytes in code page 932.
+        QTest::newRow("wide character")
+            << QStringLiteral("00") << QStringLiteral("000000000000000あ")
+            << QStringLiteral("ﾄﾘｶﾞﾊﾟﾀｰﾝ(15:0) は半角 16 文字");
+    }
+    void aFieldOfTheWrongLengthSendsNothing() {
+        QFETCH(QString, trigPos);
+        QFETCH(QString, pattern);
+        QFETCH(QString, named);
+        Open(EmulatorFault::None);
+        m_dlg->m_editTrigPos->setText(trigPos);
+        m_dlg->m_editTrigPattern->setText(pattern);
+        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        QCOMPARE(m_closer->m_texts.size(), 1);
+        QVERIFY2(m_closer->m_texts[0].startsWith(named), qPrintable(m_closer->m_texts[0]));
+        QVERIFY(SettingsCommands(*m_emulator).empty());
+        QVERIFY(!m_dlg->IsCapturing());
+        QVERIFY(m_dlg->m_buttonRun->isEnabled());
+        QCOMPARE(m_dlg->m_editTrigPattern->text(), pattern); // kept as typed
+    }
+
+    // The analyzer gets the fields' code page 932 bytes: a half-width katakana is one byte.
+    void halfWidthKatakanaIsOneByteOfTheWord() {
+        Open(EmulatorFault::None);
+        m_dlg->m_editTrigPattern->setText(QStringLiteral("000000000000000ｱ"));
+        QVERIFY(Run());
+        QCOMPARE(SettingsCommands(*m_emulator),
+                 std::vector<std::string>{"SD00000000000000000000000\xB1\r"});
+    }
+
+    // An analyzer that stops reading: the settings cannot go out, so no run starts on the old
+    // ones; told once, and Run can be pressed again.
+    void aLineThatTakesNoBytesIsToldOnceAndStartsNoRun() {
+        test::PtyPair pty;
+        // Opened before the window takes its exclusive hold: suspends the line later.
+        const int stopper = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(stopper >= 0);
+        ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
+        {
+            test::FarEnd far(pty, [](const std::string& command) {
+                return command == "REQPN\r" ? std::string(kIdentReply) : std::string();
+            });
+            m_dlg = std::make_unique<CAnalyzerDlg>();
+            m_dlg->OnInitDialog();
+        }
+        QVERIFY(m_dlg->m_port.IsOpen());
+        m_dlg->show();
+        QCOMPARE(::tcflow(stopper, TCOOFF), 0); // the line takes no more bytes
+        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kNotTakingCommandsText)});
+        QVERIFY(!m_dlg->IsCapturing());
+        QVERIFY(m_dlg->m_buttonRun->isEnabled());
+        ::close(stopper);
+    }
+
+    // What a hang-up cost is not exported as data: the window's save writes it as unknown
+    // and says how much is missing.
+    void incompleteCaptureIsSavedWithUnknownSamples() {
+        Open(EmulatorFault::HangUp, 9);
+        QVERIFY(Run());
+        const CaptureData capture = m_dlg->CurrentCapture();
+        QCOMPARE(capture.MissingCount(), std::size_t{4032 - 10 * 128});
+        QVERIFY(capture.IsReceived(10 * 128 - 1));
+        QVERIFY(!capture.IsReceived(10 * 128));
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("cut.csv"));
+        m_closer->m_texts.clear();
+        QVERIFY(m_dlg->SaveCapture(csv));
+        QCOMPARE(m_closer->m_texts.size(), 1);
+        QVERIFY(m_closer->m_texts[0].contains(QStringLiteral("4032 サンプルのうち 2752 サンプル")));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = file.readAll().split('\n');
+        QCOMPARE(rows.size(), 1 + 4032 + 1); // header, samples, nothing after the last break
+        QVERIFY(!rows[1 + 1279].endsWith(','));
+        QCOMPARE(rows[1 + 1280], QByteArray("25600,,,,,,,,,,,,,,,,"));
+        QCOMPARE(rows[1 + 4031], QByteArray("80620,,,,,,,,,,,,,,,,"));
     }
 };
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <termios.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -22,7 +24,9 @@ public:
     std::atomic<int> m_nRedraws{0};
     std::atomic<int> m_nLinkLost{0};
     std::atomic<int> m_nFinished{0};
+    std::atomic<int> m_nNotTaking{0};
     void ShowPacketWarning(const std::string&) override { ++m_nWarnings; }
+    void ReportNotTakingCommands() override { ++m_nNotTaking; }
     void Redraw() override { ++m_nRedraws; }
     void ReportLinkLost() override { ++m_nLinkLost; }
     void RunFinished() override { ++m_nFinished; }
@@ -98,6 +102,7 @@ TEST_F(CaptureRunTest, PlainRunDownloadsRedrawsAndRearms) {
     m_flags.m_bStopRequest = 1; // a Stop while idle is neither read nor cleared here
     const auto result = Run();
     EXPECT_EQ(result.packetsAccepted, 64);
+    EXPECT_TRUE(result.received.all());
     EXPECT_EQ(m_host.m_nWarnings, 0);
     EXPECT_EQ(m_host.m_nRedraws, 1);
     EXPECT_EQ(m_host.m_nFinished, 1);
@@ -161,6 +166,7 @@ TEST_F(CaptureRunTest, HangUpStopsRequestsAndIsReportedOnce) {
     const auto result = Run();
     EXPECT_TRUE(result.linkLost);
     EXPECT_EQ(result.packetsAccepted, 10);
+    EXPECT_EQ(result.received.to_ullong(), 0x3FFULL); // packets 0..9, no more
     EXPECT_LE(result.packetsRequested, 12);
     EXPECT_EQ(m_host.m_nWarnings, 0);
     EXPECT_EQ(m_host.m_nLinkLost, 1);
@@ -168,6 +174,32 @@ TEST_F(CaptureRunTest, HangUpStopsRequestsAndIsReportedOnce) {
     // Packets before the pull are stored.
     const std::string p9 = PacketFor(9);
     EXPECT_EQ(m_store.m_sampleLow[128 * 9], static_cast<std::uint8_t>(p9[0]));
+}
+
+// An analyzer that stops taking bytes mid-download: the run stops and says so once, instead
+// of a packet warning (and a second's wait) for each remaining request.
+TEST_F(CaptureRunTest, ALineThatStopsTakingCommandsEndsTheRunWithOneReport) {
+    m_port.Close();
+    const int stopper = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(stopper, 0);
+    ASSERT_EQ(m_port.Open(1, CSerialPort::kAnalyzerBaud), 1);
+    FarEnd far(m_pty, [this, stopper](const std::string& c) {
+        std::string answer = m_analyzer.Answer(c);
+        if (c == "REQPK\r" && m_analyzer.m_nextPacket == 5) {
+            ::tcflow(stopper, TCOOFF); // after packet 4 the line takes no more
+        }
+        return answer;
+    });
+    const auto result = Run();
+    EXPECT_TRUE(result.notTakingCommands);
+    EXPECT_FALSE(result.linkLost);
+    EXPECT_EQ(result.packetsAccepted, 5);
+    EXPECT_LE(result.packetsRequested, 6);
+    EXPECT_EQ(m_host.m_nWarnings, 0);
+    EXPECT_EQ(m_host.m_nNotTaking, 1);
+    EXPECT_EQ(m_host.m_nFinished, 1);
+    ::tcflow(stopper, TCOON);
+    ::close(stopper);
 }
 
 TEST_F(CaptureRunTest, NoAnalyzerWarnsForEveryPacketAndStillFinishes) {

@@ -1,4 +1,5 @@
 // Export of a capture: the samples taken from the store, VCD and CSV texts, file names, writing.
+#include "capture/capture_run.h"
 #include "capture/export.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +235,73 @@ TEST(Csv, FullCaptureHasARowForEverySample) {
     EXPECT_NE(text.find("\n80620,"), std::string::npos); // the last sample's time
 }
 
+// Samples the run did not receive leave the program as unknown, never as old data.
+TEST(Export, MissingSamplesAreUnknownInVcdAndEmptyInCsv) {
+    CaptureData data;
+    data.samples = {0x0001, 0x0001, 0x0003, 0x0003, 0x0003};
+    data.received = {1, 0, 0, 1, 1};
+    const std::string vcd = ToVcd(data);
+    const std::string body = vcd.substr(vcd.find("$enddefinitions"));
+    // Sample 1 turns every wire to x; sample 3 brings all 16 back with their levels.
+    EXPECT_NE(body.find("#20\nxa\nxb\nxc\n"), std::string::npos) << body;
+    EXPECT_EQ(body.find("#40"), std::string::npos) << "x to x is no change";
+    const auto back = body.find("#60\n1a\n1b\n0c\n");
+    ASSERT_NE(back, std::string::npos) << body;
+    EXPECT_EQ(std::count(body.begin() + static_cast<std::ptrdiff_t>(back), body.end(), '\n'),
+              1 + 16 + 1); // the stamp, 16 wires, the end stamp
+    EXPECT_EQ(std::count(body.begin(), body.end(), 'x'), 16);
+
+    const std::string csv = ToCsv(data);
+    EXPECT_NE(csv.find("\n0,1,0,"), std::string::npos);
+    EXPECT_NE(csv.find("\n20,,,,,,,,,,,,,,,,\n40,,,,,,,,,,,,,,,,\n60,1,1,0,"), std::string::npos)
+        << csv;
+
+    data.received.assign(5, 0);
+    EXPECT_NE(ToVcd(data).find("$dumpvars\nxa\n"), std::string::npos);
+}
+
+TEST(Export, NamesAndChannelCountAreThoseOfTheCapture) {
+    CaptureData data;
+    data.samples = {0x0002};
+    data.channels = 2;
+    data.names[0] = "chip select";
+    data.names[1] = "a,\"b\"";
+    const std::string vcd = ToVcd(data);
+    // Blanks and commas would split a name in either format.
+    EXPECT_NE(vcd.find("$var wire 1 a chip_select $end\n$var wire 1 b a_\"b\" $end\n$upscope"),
+              std::string::npos)
+        << vcd;
+    EXPECT_EQ(ToCsv(data), "time_ns,chip_select,a_\"b\"\n0,0,1\n");
+}
+
+TEST(CaptureFromRun, MarksTheSamplesOfRejectedPacketsAndPlacesTheTrigger) {
+    SampleStore store;
+    CaptureResult result;
+    result.received.set();
+    result.triggered = true;
+    const CaptureData whole = CaptureFromRun(store, 10, result, "10");
+    EXPECT_TRUE(whole.received.empty());
+    EXPECT_EQ(whole.rate, 10);
+    EXPECT_EQ(whole.triggerSample, 2016);
+
+    result.received.reset(2);  // samples 256..383
+    result.received.reset(40); // beyond the kept samples: costs nothing
+    result.triggered = false;  // stopped, not triggered: no trigger sample
+    const CaptureData partial = CaptureFromRun(store, 1, result, "10");
+    ASSERT_EQ(partial.received.size(), 4032u);
+    EXPECT_EQ(partial.MissingCount(), 128u);
+    EXPECT_TRUE(partial.IsReceived(255));
+    EXPECT_FALSE(partial.IsReceived(256));
+    EXPECT_FALSE(partial.IsReceived(383));
+    EXPECT_TRUE(partial.IsReceived(384));
+    EXPECT_FALSE(partial.triggerSample.has_value());
+
+    result.triggered = true;
+    EXPECT_FALSE(CaptureFromRun(store, 1, result, "1").triggerSample.has_value());
+    EXPECT_FALSE(CaptureFromRun(store, 1, result, "x1").triggerSample.has_value());
+    EXPECT_EQ(CaptureFromRun(store, 1, result, "11").triggerSample, 3024);
+}
+
 TEST(FormatForPath, FollowsTheExtension) {
     struct Case {
         std::string path;
@@ -279,6 +347,23 @@ TEST_F(WriteFile, WritesAllBytesAndReplacesLongerContent) {
     ASSERT_TRUE(WriteWholeFile(path.string(), bytes, error));
     EXPECT_EQ(Read(path), bytes);
     EXPECT_TRUE(error.empty());
+}
+
+// The file is replaced whole by a renamed new one: its permissions stay, a link still leads
+// to it, and nothing else is left in the folder.
+TEST_F(WriteFile, ReplacesTheFileALinkNamesAndKeepsItsPermissions) {
+    const auto path = m_dir / "out.csv";
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path.string(), "old", error));
+    std::filesystem::permissions(path, std::filesystem::perms(0640));
+    std::filesystem::create_symlink(path, m_dir / "link.csv");
+    ASSERT_TRUE(WriteWholeFile((m_dir / "link.csv").string(), "new", error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(m_dir / "link.csv"));
+    EXPECT_EQ(Read(path), "new");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir),
+                            std::filesystem::directory_iterator()),
+              2);
 }
 
 TEST_F(WriteFile, ReportsTheReason) {

@@ -48,13 +48,50 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{1, "1", "0000000000000000", "0", "00000100000000000000000"},
         WordCase{1, "101", "0000000000000000", "0", "0000010100000000000000000"}));
 
-TEST(SettingsWordFrame, AlwaysTwentyFourBytes) {
-    const auto shortWord = FrameSettingsWord("00000101");
-    EXPECT_EQ(std::string(shortWord.begin(), shortWord.end()), "000001010000000000000000");
-    const auto longWord = FrameSettingsWord("0000010100000000000000000XYZ");
-    EXPECT_EQ(std::string(longWord.begin(), longWord.end()), "000001010000000000000000");
-    const auto empty = FrameSettingsWord("");
-    EXPECT_EQ(std::string(empty.begin(), empty.end()), std::string(24, '0'));
+// The last guard before the wire: only a whole word of printable bytes is framed.
+TEST(SettingsWordFrame, OnlyExactlyTwentyFourBytesWithoutControlCharacters) {
+    const auto framed = FrameSettingsWord("000001011111111101111111");
+    ASSERT_TRUE(framed.has_value());
+    EXPECT_EQ(std::string(framed->begin(), framed->end()), "000001011111111101111111");
+    EXPECT_FALSE(FrameSettingsWord("00000101").has_value());
+    EXPECT_FALSE(FrameSettingsWord("0000010100000000000000000").has_value());
+    EXPECT_FALSE(FrameSettingsWord("").has_value());
+    // A pasted "01\rCAP\r0101010101" must not become three commands.
+    for (const char bad : {'\r', '\n', '\0', '\x1b', '\x7f'}) {
+        std::string word(24, '0');
+        word[9] = bad;
+        EXPECT_FALSE(FrameSettingsWord(word).has_value()) << int(bad);
+    }
+    std::string katakana(24, '0');
+    katakana[9] = '\xB1'; // half-width katakana in code page 932 is sent as it is
+    EXPECT_TRUE(FrameSettingsWord(katakana).has_value());
+}
+
+TEST(SettingsWordFields, NamesTheFirstFieldOfTheWrongLength) {
+    EXPECT_EQ(WrongLengthField("00", "0000000000000000", "0"), std::nullopt);
+    EXPECT_EQ(WrongLengthField("", "0000111111110000", "0"), SettingsField::TrigPos);
+    EXPECT_EQ(WrongLengthField("001", "0000111111110000", "0"), SettingsField::TrigPos);
+    EXPECT_EQ(WrongLengthField("00", "0101", "0"), SettingsField::TrigPattern);
+    EXPECT_EQ(WrongLengthField("00", "0000000000000000", ""), SettingsField::GenType);
+}
+
+TEST(SettingsWordFields, FieldsAreCodePage932Bytes) {
+    EXPECT_EQ(ToCodePage932("01x"), "01x");
+    // Half-width katakana: one byte each, as the analyzer's own texts.
+    EXPECT_EQ(ToCodePage932("\uFF71\uFF9D"), "\xB1\xDD");
+    // Other Japanese characters take two bytes, never UTF-8's three.
+    EXPECT_EQ(ToCodePage932("\u3042"), "\x82\xA0");
+    // A character code page 932 lacks becomes one '?'; the rest stays in place.
+    EXPECT_EQ(ToCodePage932("0\U0001F600"
+                            "1"),
+              "0?1");
+    EXPECT_EQ(ToCodePage932(std::string("0\xff"
+                                        "1")),
+              "0?1");
+    // Fifteen characters and one of two bytes do not fit the sixteen places.
+    EXPECT_EQ(WrongLengthField("00", ToCodePage932("000000000000000\u3042"), "0"),
+              SettingsField::TrigPattern);
+    EXPECT_EQ(WrongLengthField("00", ToCodePage932("000000000000000\uFF71"), "0"), std::nullopt);
 }
 
 TEST(SettingsWordHalves, LeftAndRightParts) {

@@ -1,0 +1,18 @@
+// quillon-cli info: what a saved capture holds, channel by channel.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+/// Exit status of info when the file cannot be read or is no capture: a bad argument, as for
+/// decode (6 is a decoder's failure).
+inline constexpr int kCliReadFailed = 2;
+
+/// quillon-cli info FILE [--json]; args start with "info". Table or JSON to out, errors to
+/// err; returns the exit status.
+int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace quillon

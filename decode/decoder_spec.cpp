@@ -1,0 +1,227 @@
+// Reading and writing the command line's decoder and annotation specs.
+#include "decode/decoder_spec.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+
+namespace quillon {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const auto at = text.find(separator, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos) {
+            return parts;
+        }
+        start = at + 1;
+    }
+}
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> ParseNumber(const std::string& text) {
+    if (text.empty() || text.find_first_of(" \t") != std::string::npos) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || value != value) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string AllowedText(const DecoderOption& option) {
+    std::string out;
+    for (const auto& v : option.values) {
+        out += (out.empty() ? "" : ", ") + OptionValueText(v);
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<OptionValue> ParseOptionValue(const DecoderOption& option, const std::string& text) {
+    std::optional<OptionValue> value;
+    if (std::holds_alternative<std::int64_t>(option.def)) {
+        if (const auto i = ParseInteger(text)) {
+            value = *i;
+        }
+    } else if (std::holds_alternative<double>(option.def)) {
+        if (const auto d = ParseNumber(text)) {
+            value = *d;
+        }
+    } else {
+        value = text;
+    }
+    if (value && !option.values.empty() &&
+        std::find(option.values.begin(), option.values.end(), *value) == option.values.end()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int FindCaptureChannel(const ChannelNames& names, const std::string& text) {
+    for (int n = 0; n < kExportChannels; ++n) {
+        if (names[static_cast<std::size_t>(n)] == text) {
+            return n;
+        }
+    }
+    const std::string digits =
+        text.size() > 1 && (text[0] == 'D' || text[0] == 'd') ? text.substr(1) : text;
+    if (const auto n = ParseInteger(digits);
+        n && *n >= 0 && *n < kExportChannels && std::to_string(*n) == digits) {
+        return static_cast<int>(*n);
+    }
+    return -1;
+}
+
+std::variant<DecoderStack, SpecError>
+ParseDecoderSpec(const std::string& spec, const DecoderLookup& lookup, const ChannelNames& names) {
+    DecoderStack stack;
+    const DecoderInfo* lower = nullptr;
+    for (const auto& part : Split(spec, ',')) {
+        const auto fields = Split(part, ':');
+        const DecoderInfo* info = fields[0].empty() ? nullptr : lookup(fields[0]);
+        if (info == nullptr) {
+            return SpecError{fields[0].empty() ? "empty decoder name in '" + spec + "'"
+                                               : "unknown protocol decoder '" + fields[0] +
+                                                     "' (see quillon-cli decoders)"};
+        }
+        if (lower == nullptr ? !info->inputs.empty() && !info->ReadsChannels()
+                             : !info->CanStackOn(*lower)) {
+            return SpecError{"protocol decoder '" + info->id + "' cannot read " +
+                             (lower == nullptr ? std::string("the channels; stack it on another")
+                                               : "the output of '" + lower->id + "'")};
+        }
+        DecoderSetup setup{info->id, {}, {}};
+        for (std::size_t f = 1; f < fields.size(); ++f) {
+            const auto eq = fields[f].find('=');
+            const std::string key = fields[f].substr(0, eq);
+            const std::string text = eq == std::string::npos ? "" : fields[f].substr(eq + 1);
+            if (eq == std::string::npos) {
+                return SpecError{"'" + fields[f] + "' of decoder '" + info->id +
+                                 "' needs a value: name=value"};
+            }
+            if (info->FindChannel(key) != nullptr) {
+                if (lower != nullptr) {
+                    return SpecError{"stacked decoder '" + info->id + "' reads no channels"};
+                }
+                const int channel = FindCaptureChannel(names, text);
+                if (channel < 0) {
+                    return SpecError{"unknown channel '" + text + "' for " + info->id + ":" + key +
+                                     " (channels are D0 ... D15 or their names)"};
+                }
+                setup.channels[key] = channel;
+            } else if (const DecoderOption* option = info->FindOption(key)) {
+                const auto value = ParseOptionValue(*option, text);
+                if (!value) {
+                    const std::string allowed = AllowedText(*option);
+                    return SpecError{"invalid value '" + text + "' for option '" + key +
+                                     "' of decoder '" + info->id + "'" +
+                                     (allowed.empty() ? std::string(" (expected a number)")
+                                                      : " (one of " + allowed + ")")};
+                }
+                setup.options[key] = *value;
+            } else {
+                return SpecError{"unknown option or channel '" + key + "' of decoder '" + info->id +
+                                 "'"};
+            }
+        }
+        for (const auto& channel : info->channels) {
+            if (lower == nullptr && setup.channels.count(channel.id) == 0) {
+                return SpecError{"decoder '" + info->id + "' needs its channel '" + channel.id +
+                                 "' mapped, e.g. " + channel.id + "=D0"};
+            }
+        }
+        stack.push_back(std::move(setup));
+        lower = info;
+    }
+    return stack;
+}
+
+AnnotationFilter AnnotationFilter::All(std::size_t decoders) {
+    AnnotationFilter filter;
+    filter.classes.assign(decoders, std::set<int>());
+    return filter;
+}
+
+bool AnnotationFilter::Shows(const Annotation& annotation) const {
+    if (annotation.decoder < 0 || static_cast<std::size_t>(annotation.decoder) >= classes.size()) {
+        return false;
+    }
+    const auto& chosen = classes[static_cast<std::size_t>(annotation.decoder)];
+    return chosen && (chosen->empty() || chosen->count(annotation.cls) != 0);
+}
+
+std::variant<AnnotationFilter, SpecError> ParseAnnotationSpec(const std::string& spec,
+                                                              const DecoderStack& stack,
+                                                              const DecoderLookup& lookup) {
+    AnnotationFilter filter;
+    filter.classes.assign(stack.size(), std::nullopt);
+    for (const auto& part : Split(spec, ',')) {
+        const auto eq = part.find('=');
+        const std::string id = part.substr(0, eq);
+        const auto at = std::find_if(stack.begin(), stack.end(),
+                                     [&](const DecoderSetup& s) { return s.id == id; });
+        if (at == stack.end()) {
+            return SpecError{"-A names decoder '" + id + "', which -P does not use"};
+        }
+        const DecoderInfo* info = lookup(id);
+        auto& chosen = filter.classes[static_cast<std::size_t>(at - stack.begin())];
+        chosen.emplace();
+        if (eq == std::string::npos || info == nullptr) {
+            continue;
+        }
+        for (const auto& name : Split(part.substr(eq + 1), ':')) {
+            bool found = false;
+            for (std::size_t c = 0; c < info->classes.size(); ++c) {
+                if (info->classes[c].id == name) {
+                    chosen->insert(static_cast<int>(c));
+                    found = true;
+                }
+            }
+            // A class of that name wins over a row of that name, as in the usual tools.
+            for (const auto& row : info->rows) {
+                if (!found && row.id == name) {
+                    chosen->insert(row.classes.begin(), row.classes.end());
+                    found = true;
+                }
+            }
+            if (!found) {
+                return SpecError{"unknown annotation class or row '" + name + "' of decoder '" +
+                                 id + "'"};
+            }
+        }
+    }
+    return filter;
+}
+
+std::string FormatDecoderSpec(const DecoderStack& stack) {
+    std::string out;
+    for (const auto& setup : stack) {
+        out += (out.empty() ? "" : ",") + setup.id;
+        for (const auto& [key, channel] : setup.channels) {
+            out += ":" + key + "=D" + std::to_string(channel);
+        }
+        for (const auto& [key, value] : setup.options) {
+            out += ":" + key + "=" + OptionValueText(value);
+        }
+    }
+    return out;
+}
+
+} // namespace quillon

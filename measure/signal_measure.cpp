@@ -1,0 +1,157 @@
+// Edges, pulses and periods of the capture's channels.
+#include "measure/signal_measure.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace quillon {
+
+bool EdgeIndex::HasGap(std::int64_t from, std::int64_t to) const {
+    // The first gap that ends after from; it matters if it begins before to.
+    const auto it =
+        std::upper_bound(gaps.begin(), gaps.end(), from,
+                         [](std::int64_t v, const auto& gap) { return v < gap.second; });
+    return it != gaps.end() && it->first < to;
+}
+
+EdgeIndex IndexEdges(const CaptureData& capture) {
+    EdgeIndex index;
+    const auto n = static_cast<std::int64_t>(capture.samples.size());
+    index.sampleCount = n;
+    std::int64_t gapStart = -1;
+    for (std::int64_t i = 0; i < n; ++i) {
+        const bool received = capture.IsReceived(static_cast<std::size_t>(i));
+        if (!received && gapStart < 0) {
+            gapStart = i;
+        } else if (received && gapStart >= 0) {
+            index.gaps.emplace_back(gapStart, i);
+            gapStart = -1;
+        }
+        if (i == 0 || !received || !capture.IsReceived(static_cast<std::size_t>(i - 1))) {
+            continue;
+        }
+        auto changed = static_cast<unsigned>(capture.samples[static_cast<std::size_t>(i)] ^
+                                             capture.samples[static_cast<std::size_t>(i - 1)]);
+        while (changed != 0) {
+            const int channel = std::countr_zero(changed);
+            index.edges[static_cast<std::size_t>(channel)].push_back(i);
+            changed &= changed - 1;
+        }
+    }
+    if (gapStart >= 0) {
+        index.gaps.emplace_back(gapStart, n);
+    }
+    return index;
+}
+
+std::optional<std::int64_t> NearestEdge(const EdgeIndex& index, int channel, double boundary,
+                                        double maxDistance) {
+    const auto& edges = index.edges[static_cast<std::size_t>(channel)];
+    const auto it =
+        std::lower_bound(edges.begin(), edges.end(), boundary,
+                         [](std::int64_t e, double b) { return static_cast<double>(e) < b; });
+    std::optional<std::int64_t> best;
+    double bestDistance = maxDistance;
+    for (auto candidate = it == edges.begin() ? it : it - 1;
+         candidate != edges.end() && candidate <= it; ++candidate) {
+        const double distance = std::fabs(static_cast<double>(*candidate) - boundary);
+        if (distance <= bestDistance) {
+            best = *candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+std::optional<PulseInfo> MeasureAt(const CaptureData& capture, const EdgeIndex& index, int channel,
+                                   std::int64_t sample) {
+    if (sample < 0 || sample >= index.sampleCount || channel < 0 || channel >= kExportChannels ||
+        !capture.IsReceived(static_cast<std::size_t>(sample))) {
+        return std::nullopt;
+    }
+    PulseInfo info;
+    info.level = LevelAt(capture, channel, sample);
+    const auto& edges = index.edges[static_cast<std::size_t>(channel)];
+    // next: the first edge after sample; prev: the last at or before it.
+    const auto next = std::upper_bound(edges.begin(), edges.end(), sample);
+    if (next == edges.begin() || next == edges.end()) {
+        return info;
+    }
+    const auto prev = next - 1;
+    if (index.HasGap(*prev, *next)) {
+        return info;
+    }
+    info.widthSamples = *next - *prev;
+    // The period: this pulse and the one after it, or else the one before it.
+    std::optional<std::pair<std::int64_t, std::int64_t>> other; // the neighbouring pulse
+    if (next + 1 != edges.end() && !index.HasGap(*next, *(next + 1))) {
+        other = std::make_pair(*next, *(next + 1));
+    } else if (prev != edges.begin() && !index.HasGap(*(prev - 1), *prev)) {
+        other = std::make_pair(*(prev - 1), *prev);
+    }
+    if (other) {
+        const std::int64_t otherWidth = other->second - other->first;
+        info.periodSamples = *info.widthSamples + otherWidth;
+        info.highSamples = info.level ? *info.widthSamples : otherWidth;
+    }
+    return info;
+}
+
+ChannelSummary SummarizeChannel(const CaptureData& capture, const EdgeIndex& index, int channel) {
+    ChannelSummary summary;
+    const auto& edges = index.edges[static_cast<std::size_t>(channel)];
+    std::vector<std::int64_t> rising;
+    for (const std::int64_t e : edges) {
+        if (LevelAt(capture, channel, e)) {
+            ++summary.rising;
+            rising.push_back(e);
+        } else {
+            ++summary.falling;
+        }
+    }
+    auto keepShortest = [](std::optional<std::int64_t>& shortest, std::int64_t width) {
+        if (!shortest || width < *shortest) {
+            shortest = width;
+        }
+    };
+    for (std::size_t k = 0; k + 1 < edges.size(); ++k) {
+        if (index.HasGap(edges[k], edges[k + 1])) {
+            continue;
+        }
+        keepShortest(LevelAt(capture, channel, edges[k]) ? summary.shortestHighSamples
+                                                         : summary.shortestLowSamples,
+                     edges[k + 1] - edges[k]);
+    }
+
+    // Whole periods from one rising edge to the next, with the falling edge between them.
+    std::int64_t total = 0;
+    std::int64_t high = 0;
+    std::int64_t shortest = INT64_MAX;
+    std::int64_t longest = 0;
+    int periods = 0;
+    for (std::size_t k = 0; k + 1 < rising.size(); ++k) {
+        if (index.HasGap(rising[k], rising[k + 1])) {
+            return summary; // not measured across a gap: no period
+        }
+        const auto fall = std::upper_bound(edges.begin(), edges.end(), rising[k]);
+        const std::int64_t period = rising[k + 1] - rising[k];
+        total += period;
+        high += *fall - rising[k];
+        shortest = std::min(shortest, period);
+        longest = std::max(longest, period);
+        ++periods;
+    }
+    if (periods < 2) {
+        return summary;
+    }
+    const double mean = static_cast<double>(total) / periods;
+    if (static_cast<double>(longest - shortest) > std::max(1.0, 0.01 * mean)) {
+        return summary;
+    }
+    summary.periodSamples = mean;
+    summary.dutyCycle = static_cast<double>(high) / static_cast<double>(total);
+    return summary;
+}
+
+} // namespace quillon

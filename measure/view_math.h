@@ -1,0 +1,97 @@
+// View arithmetic of the waveform viewer: which samples fall into which pixel column, the
+// zoom and pan limits, the rows' geometry, the time axis and engineering-unit texts.
+// Pure functions of (capture size, viewport); no toolkit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+/// The deepest zoom: one sample is this many pixels wide.
+inline constexpr double kMaxPixelsPerSample = 40.0;
+
+/// Which part of a capture the traces' area shows. Sample boundary b (the start of sample b)
+/// lies at x = (b - firstSample) * pixelsPerSample from the area's left edge.
+struct Viewport {
+    double firstSample = 0.0;
+    double pixelsPerSample = 1.0;
+    int widthPx = 1; ///< width of the traces' area in pixels
+
+    [[nodiscard]] double XOfBoundary(double boundary) const {
+        return (boundary - firstSample) * pixelsPerSample;
+    }
+    [[nodiscard]] double SampleAtX(double x) const { return firstSample + x / pixelsPerSample; }
+    [[nodiscard]] double VisibleSamples() const { return widthPx / pixelsPerSample; }
+};
+
+/// The whole capture of sampleCount samples across widthPx.
+Viewport FitAll(std::int64_t sampleCount, int widthPx);
+/// Zoom between the whole capture and kMaxPixelsPerSample, position inside the capture.
+Viewport ClampViewport(Viewport view, std::int64_t sampleCount);
+/// Zoom by factor (> 1 zooms in) keeping the capture under anchorX where it is.
+Viewport ZoomAbout(const Viewport& view, double factor, double anchorX, std::int64_t sampleCount);
+/// Moves the view by dx pixels (positive: later samples come into view).
+Viewport PanBy(const Viewport& view, double dx, std::int64_t sampleCount);
+/// The same zoom and position for a new width (a resized window), clamped.
+Viewport Resized(const Viewport& view, int widthPx, std::int64_t sampleCount);
+
+/// The pixel column in which the boundary before sample i lies: floor((i - first) * pps).
+/// May lie outside 0 .. widthPx - 1. Every drawing and hit test uses this one rule.
+inline std::int64_t ColumnOfBoundary(const Viewport& view, std::int64_t i) {
+    // Inline, and floor without a library call: a whole-capture redraw asks this for every
+    // edge of every row.
+    const double x = (static_cast<double>(i) - view.firstSample) * view.pixelsPerSample;
+    const auto truncated = static_cast<std::int64_t>(x);
+    return truncated - (x < static_cast<double>(truncated) ? 1 : 0);
+}
+/// The sample whose span holds the left edge of column: floor(first + column / pps).
+std::int64_t SampleAtColumn(const Viewport& view, double column);
+
+/// One tick of the time axis: its column, its time and its text ("1.5 µs").
+struct TimeTick {
+    int x = 0;
+    std::int64_t timePs = 0;
+    std::string label;
+};
+/// Ticks on a 1-2-5 grid at least minSpacingPx apart, times from the start of sample 0.
+std::vector<TimeTick> TimeTicks(const Viewport& view, std::int64_t periodPs, int minSpacingPx = 90);
+
+/// "20 ns", "1.5 µs", "80.64 ms", "2 s": up to 4 significant digits.
+std::string FormatTime(double seconds);
+/// "1 kHz", "460.8 kHz", "50 MHz".
+std::string FormatFrequency(double hertz);
+
+inline constexpr int kViewerChannels = 16;
+using RowVisibility = std::array<bool, kViewerChannels>;
+
+/// Where the viewer's picture puts things: the names at the left, the time axis at the top,
+/// the visible channels (D15 first), then extra rows (protocol annotations), then a footer.
+struct ViewerLayout {
+    int width = 0;
+    int height = 0;
+    int nameWidthPx = 96;
+    int axisHeightPx = 26;
+    int footerHeightPx = 20;
+    int rowHeightPx = 20;
+    std::vector<int> channels; ///< channel shown by each trace row, top to bottom
+    int extraRows = 0;
+
+    [[nodiscard]] int TraceLeft() const { return nameWidthPx; }
+    [[nodiscard]] int TraceWidth() const { return width > nameWidthPx ? width - nameWidthPx : 1; }
+    [[nodiscard]] int RowCount() const { return static_cast<int>(channels.size()) + extraRows; }
+    [[nodiscard]] int RowTop(int row) const { return axisHeightPx + row * rowHeightPx; }
+    /// The trace row (index into channels) at y, or -1.
+    [[nodiscard]] int TraceRowAtY(int y) const;
+    /// The channel whose row holds y, or -1.
+    [[nodiscard]] int ChannelAtY(int y) const;
+    /// The extra row (0 ..) at y, or -1.
+    [[nodiscard]] int ExtraRowAtY(int y) const;
+};
+
+/// The layout of a width x height picture with the given rows shown and extraRows more.
+ViewerLayout LayoutViewer(int width, int height, const RowVisibility& visible, int extraRows);
+
+} // namespace quillon

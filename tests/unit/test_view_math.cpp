@@ -1,0 +1,120 @@
+// The viewer's view arithmetic: zoom limits, columns of sample boundaries, the time axis and
+// its texts, and the rows' layout.
+#include "measure/view_math.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace quillon;
+
+namespace {
+constexpr std::int64_t kSamples = 4032;
+constexpr int kWidth = 1824; // 1920 minus the names
+} // namespace
+
+TEST(ViewMath, ZoomStaysBetweenWholeCaptureAndFortyPixelsPerSample) {
+    const Viewport all = FitAll(kSamples, kWidth);
+    EXPECT_DOUBLE_EQ(all.pixelsPerSample, static_cast<double>(kWidth) / kSamples);
+    EXPECT_EQ(all.firstSample, 0.0);
+
+    Viewport v = ZoomAbout(all, 1e6, 100.0, kSamples);
+    EXPECT_EQ(v.pixelsPerSample, kMaxPixelsPerSample);
+    v = ZoomAbout(v, 1e-6, 100.0, kSamples);
+    EXPECT_DOUBLE_EQ(v.pixelsPerSample, all.pixelsPerSample);
+    EXPECT_EQ(v.firstSample, 0.0);
+}
+
+TEST(ViewMath, ZoomKeepsTheSampleUnderThePointerAndPanStopsAtTheEnds) {
+    Viewport v = ZoomAbout(FitAll(kSamples, kWidth), 8.0, 600.0, kSamples);
+    const double under = FitAll(kSamples, kWidth).SampleAtX(600.0);
+    EXPECT_NEAR(v.SampleAtX(600.0), under, 1e-9);
+
+    v = PanBy(v, -1e9, kSamples);
+    EXPECT_EQ(v.firstSample, 0.0);
+    v = PanBy(v, 1e9, kSamples);
+    EXPECT_NEAR(v.firstSample + v.VisibleSamples(), static_cast<double>(kSamples), 1e-9);
+}
+
+TEST(ViewMath, EverySampleBoundaryOfTheWholeCaptureHasAColumnInsideTheWidth) {
+    const Viewport v = FitAll(kSamples, kWidth);
+    std::int64_t previous = 0;
+    for (std::int64_t i = 0; i < kSamples; ++i) {
+        const std::int64_t column = ColumnOfBoundary(v, i);
+        ASSERT_GE(column, previous) << i;
+        ASSERT_LT(column, kWidth) << i;
+        previous = column;
+    }
+    // Deep zoom: a boundary every 40 pixels, from the first sample shown.
+    Viewport deep = v;
+    deep.pixelsPerSample = kMaxPixelsPerSample;
+    deep.firstSample = 100.0;
+    EXPECT_EQ(ColumnOfBoundary(deep, 100), 0);
+    EXPECT_EQ(ColumnOfBoundary(deep, 103), 120);
+    EXPECT_EQ(SampleAtColumn(deep, 119), 102);
+    EXPECT_EQ(SampleAtColumn(deep, 120), 103);
+}
+
+struct TickCase {
+    std::int64_t periodPs;
+    double pixelsPerSample;
+    const char* firstLabel; // the first tick after 0
+    const char* secondLabel;
+};
+
+class TimeTicksAt : public ::testing::TestWithParam<TickCase> {};
+
+TEST_P(TimeTicksAt, LabelsInEngineeringUnitsAtRegularPlaces) {
+    const TickCase c = GetParam();
+    Viewport v;
+    v.widthPx = kWidth;
+    v.pixelsPerSample = c.pixelsPerSample;
+    const auto ticks = TimeTicks(v, c.periodPs);
+    ASSERT_GE(ticks.size(), 3U);
+    EXPECT_EQ(ticks[0].x, 0);
+    EXPECT_EQ(ticks[1].label, c.firstLabel);
+    EXPECT_EQ(ticks[2].label, c.secondLabel);
+    const int spacing = ticks[1].x - ticks[0].x;
+    EXPECT_GE(spacing, 90);
+    for (std::size_t k = 1; k < ticks.size(); ++k) {
+        EXPECT_NEAR(ticks[k].x - ticks[k - 1].x, spacing, 1) << k;
+    }
+}
+
+// Whole capture (1824 / 4032 px per sample) and deepest zoom at each of the four periods.
+INSTANTIATE_TEST_SUITE_P(
+    Periods, TimeTicksAt,
+    ::testing::Values(TickCase{20'000, 1824.0 / 4032, "5 \u00b5s", "10 \u00b5s"},
+                      TickCase{20'000, 40.0, "50 ns", "100 ns"},
+                      TickCase{200'000, 1824.0 / 4032, "50 \u00b5s", "100 \u00b5s"},
+                      TickCase{2'000'000, 40.0, "5 \u00b5s", "10 \u00b5s"},
+                      TickCase{2'000'000, 1824.0 / 4032, "0.5 ms", "1.0 ms"},
+                      TickCase{20'000'000, 1824.0 / 4032, "5 ms", "10 ms"},
+                      TickCase{20'000'000, 40.0, "50 \u00b5s", "100 \u00b5s"}));
+
+TEST(ViewMath, TimesAndFrequenciesInEngineeringUnits) {
+    EXPECT_EQ(FormatTime(20e-9), "20 ns");
+    EXPECT_EQ(FormatTime(1.5e-6), "1.5 \u00b5s");
+    EXPECT_EQ(FormatTime(80.64e-3), "80.64 ms");
+    EXPECT_EQ(FormatTime(-2e-6), "-2 \u00b5s");
+    EXPECT_EQ(FormatTime(0.0), "0 s");
+    EXPECT_EQ(FormatFrequency(1000.0), "1 kHz");
+    EXPECT_EQ(FormatFrequency(460800.0), "460.8 kHz");
+    EXPECT_EQ(FormatFrequency(50e6), "50 MHz");
+}
+
+TEST(ViewMath, LayoutPutsD15FirstLeavesHiddenRowsOutAndAddsExtraRowsBelow) {
+    RowVisibility visible;
+    visible.fill(true);
+    visible[14] = false;
+    const ViewerLayout layout = LayoutViewer(1920, 1080, visible, 2);
+    ASSERT_EQ(layout.channels.size(), 15U);
+    EXPECT_EQ(layout.channels.front(), 15);
+    EXPECT_EQ(layout.channels[1], 13);
+    EXPECT_EQ(layout.channels.back(), 0);
+    const int y = layout.RowTop(1) + layout.rowHeightPx / 2;
+    EXPECT_EQ(layout.ChannelAtY(y), 13);
+    EXPECT_EQ(layout.ExtraRowAtY(layout.RowTop(16) + 1), 1);
+    EXPECT_EQ(layout.ChannelAtY(layout.RowTop(16) + 1), -1);
+    EXPECT_LE(layout.RowTop(17) + layout.footerHeightPx, 1080);
+}

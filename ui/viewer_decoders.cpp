@@ -1,0 +1,51 @@
+// The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
+// the viewer shows, and the annotation rows under the channels.
+#include "ui/decoder_set.h"
+#include "ui/viewer_wnd.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kDecoderMenu = "デコーダ(&D)";
+constexpr const char* kDecoderButton = "デコーダ";
+
+} // namespace
+
+void CViewerWnd::AttachDecoders() {
+    m_pDecoders = new CDecoderSet(this);
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(kDecoderMenu));
+    m_pDecoders->AttachMenu(menu);
+    if (auto* tools = findChild<QToolBar*>(QStringLiteral("viewerTools"))) {
+        auto* button = new QToolButton(tools);
+        button->setText(QString::fromUtf8(kDecoderButton));
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setObjectName(QStringLiteral("decoderButton"));
+        tools->addSeparator();
+        tools->addWidget(button);
+    }
+    connect(this, &CViewerWnd::CaptureChanged, m_pDecoders,
+            [this] { m_pDecoders->SetCapture(m_capture); });
+    connect(m_pDecoders, &CDecoderSet::LanesChanged, this, &CViewerWnd::ShowDecoderRows);
+}
+
+void CViewerWnd::ShowDecoderRows() {
+    std::vector<ExtraRow> rows;
+    for (const auto& lane : m_pDecoders->Lanes()) {
+        ExtraRow row{lane.label, {}};
+        row.boxes.reserve(lane.boxes.size());
+        for (const auto& box : lane.boxes) {
+            row.boxes.push_back({box.first, box.end, box.texts, box.colour});
+        }
+        rows.push_back(std::move(row));
+    }
+    SetExtraRows(std::move(rows));
+}
+
+} // namespace quillon

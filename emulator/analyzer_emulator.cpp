@@ -17,9 +17,9 @@ namespace {
 // After the hang-up fault's packet the line dies at the program's next command, or after
 // this long if it sends none: closing at once would discard the packet in the kernel.
 constexpr std::chrono::milliseconds kHangUpGrace{1000};
-// Paced output is handed to the pty this many bytes at a time (the last ones when due), as
-// a USB serial adapter hands on what it has received.
-constexpr std::size_t kPacedBatch = 32;
+// Paced output is handed to the pty this many bytes at a time (the last ones when due), as a
+// full-speed USB serial adapter hands on what it has received in 64-byte packets.
+constexpr std::size_t kPacedBatch = 64;
 // Should the master ever report a hang-up without data, wait this long before polling it again.
 constexpr std::chrono::milliseconds kHangUpBackoff{20};
 

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -423,6 +424,65 @@ TEST_F(CliE2E, AFullDiskLeavesTheOldFileAlone) {
     EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
     EXPECT_EQ(Slurp(csv), old);
     EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.csv"}));
+}
+
+TEST_F(CliE2E, SlowerAnalyzerIsFoundWithALongerReplyWaitAndNoLatePacketIsTaken) {
+    EmulatorOptions late;
+    late.fault = EmulatorFault::Delay;
+    late.delay = std::chrono::milliseconds(45);
+    CAnalyzerEmulator slow(late);
+    ASSERT_TRUE(slow.Start());
+    const std::string ports = "COM3=" + slow.SlavePath();
+    EXPECT_EQ(Cli({"capture", "-o", m_dir.File("x.vcd")}, ports).exitCode, 1);
+    const auto found = Cli({"capture", "--reply-delay", "60", "-o", m_dir.File("x.vcd")}, ports);
+    EXPECT_NE(found.err.find("analyzer found on COM3"), std::string::npos) << found.err;
+    // Each packet comes during the next request's pause: none is taken for another's.
+    EXPECT_EQ(found.exitCode, 5) << found.err;
+    EXPECT_NE(found.err.find("no packet arrived whole"), std::string::npos) << found.err;
+
+    // The window takes the same setting.
+    const std::string notFound = "USBロジアナが見つかりません。";
+    const auto window = RunProgram(QUILLON_PROGRAM, {"--screenshot", m_dir.File("w.png")},
+                                   {"QUILLON_PORTS=" + ports});
+    EXPECT_NE(window.err.find(notFound), std::string::npos) << window.err;
+    const auto slower =
+        RunProgram(QUILLON_PROGRAM, {"--reply-delay", "60", "--screenshot", m_dir.File("w.png")},
+                   {"QUILLON_PORTS=" + ports});
+    EXPECT_EQ(slower.err.find(notFound), std::string::npos) << slower.err;
+    EXPECT_NE(slower.err.find("Packet is not 256. it's 0"), std::string::npos) << slower.err;
+}
+
+TEST_F(CliE2E, CountZeroRepeatsFastUntilInterruptedAndKeepsTheFilesWritten) {
+    const auto result =
+        RunProgram(QUILLON_CLI, {"capture", "--fast", "--count", "0", "-o", m_dir.File("r.vcd")},
+                   {"QUILLON_PORTS=COM3=" + m_analyzer.SlavePath()}, [&](pid_t pid) {
+                       for (int i = 0; i < 1000 && !fs::exists(m_dir.File("r-002.vcd")); ++i) {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                       }
+                       ::kill(pid, SIGINT); // during the third capture, or just after the second
+                   });
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const auto at = result.err.find("interrupted after ");
+    ASSERT_NE(at, std::string::npos) << result.err;
+    const int captures = std::atoi(result.err.c_str() + at + 18);
+    EXPECT_TRUE(captures == 2 || captures == 3) << result.err;
+    const auto commands = Texts(m_analyzer.Commands());
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "DLD\r"), captures);
+    for (int n = 1; n <= 4; ++n) {
+        // Every file written is whole: a VCD ends with the time stamp after the last sample.
+        const std::string vcd = Slurp(m_dir.File("r-00" + std::to_string(n) + ".vcd"));
+        EXPECT_EQ(vcd.find("\n#80640\n") != std::string::npos, n <= captures) << n;
+    }
+}
+
+TEST_F(CliE2E, BusyPortIsNamedAsTheCauseWhenNothingIsFound) {
+    CSerialPort holder; // another program has the analyzer's port
+    ASSERT_EQ(holder.OpenPath(m_analyzer.SlavePath(), CSerialPort::kAnalyzerBaud), 1);
+    const auto result = Cli({"capture", "-o", m_dir.File("x.vcd")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(m_analyzer.SlavePath() + ": in use by another program"),
+              std::string::npos)
+        << result.err;
 }
 
 TEST(CliE2EHelp, HelpNamesTheExitCodesAndVersionIsTheProgramsVersion) {

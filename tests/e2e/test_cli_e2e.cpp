@@ -272,7 +272,7 @@ TEST_F(CliE2E, TriggerThatNeverComesTimesOut) {
     EXPECT_FALSE(fs::exists(vcd));
     // The program may end before the emulator's thread has read its last command.
     std::vector<std::string> commands;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 300; ++i) {
         commands = Texts(m_analyzer.Commands());
         if (!commands.empty() && commands.back() == "CAP\r") {
             break;

@@ -5,6 +5,7 @@
 #include "ui/analyzer_dlg.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -46,6 +47,10 @@ private slots:
             QVERIFY(dlg.m_port.OpenPath(pty.SlavePath(), CSerialPort::kAnalyzerBaud) == 1);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+            // The fields as the device start-up leaves them: Run refuses fields of other lengths.
+            dlg.m_editTrigPos->setText(QStringLiteral("00"));
+            dlg.m_editTrigPattern->setText(QStringLiteral("0000000000000000"));
+            dlg.m_editGenType->setText(QStringLiteral("0"));
             if (phase == QLatin1String("trigger-wait")) {
                 dlg.OnTriggerMode();
             }

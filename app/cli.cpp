@@ -56,8 +56,8 @@ constexpr int kInterruptedStatus = 130;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE [-P SPEC [-A SPEC]]\n"
-    "       quillon-cli decode FILE -P SPEC [-A SPEC] [--annotation-times]\n"
+    "       quillon-cli capture [options] -o FILE [-P DECODERS [-A ANNOTATIONS]]\n"
+    "       quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] [--annotation-times]\n"
     "       quillon-cli decoders\n"
     "       quillon-cli --help | --version\n"
     "\n"
@@ -90,10 +90,10 @@ constexpr const char* kUsage =
     "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
     "Decoding (decode, and capture):\n"
-    "  -P SPEC              decoder stack: id:channel=Dn:option=value, stacked decoders\n"
+    "  -P DECODERS          decoder stack: id:channel=Dn:option=value, stacked decoders\n"
     "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
     "                       i2c:scl=D13:sda=D14\n"
-    "  -A SPEC              annotations to print: uart=rx-data (classes or rows, by ':')\n"
+    "  -A ANNOTATIONS       annotations to print: uart=rx-data (classes or rows, by ':')\n"
     "  --annotation-times   print start-end sample and time before each annotation\n"
     "\n"
     "Environment:\n"

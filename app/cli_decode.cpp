@@ -4,8 +4,8 @@
 
 #include "app/cli.h"
 #include "decode/annotation_text.h"
+#include "decode/decoder_args.h"
 #include "decode/decoder_library.h"
-#include "decode/decoder_spec.h"
 #include "measure/capture_file.h"
 
 #include <algorithm>
@@ -52,7 +52,7 @@ std::optional<std::string> TakeDecodeOptions(std::vector<std::string>& args,
         }
     }
     if (request.decoders.empty() && (!request.annotations.empty() || request.times)) {
-        return std::string("-A and --annotation-times need a decoder: -P SPEC");
+        return std::string("-A and --annotation-times need a decoder: -P DECODERS");
     }
     return std::nullopt;
 }
@@ -64,15 +64,15 @@ int CheckDecodeRequest(const DecodeRequest& request, std::ostream& err) {
         return kCliDecoderFailed;
     }
     const auto stack =
-        ParseDecoderSpec(request.decoders, CDecoderLibrary::Lookup(), DefaultChannelNames());
-    if (const auto* e = std::get_if<SpecError>(&stack)) {
+        ParseDecoderArg(request.decoders, CDecoderLibrary::Lookup(), DefaultChannelNames());
+    if (const auto* e = std::get_if<ArgError>(&stack)) {
         err << kProgram << ": " << e->message << "\n";
         return kCliBadArguments;
     }
     if (!request.annotations.empty()) {
-        const auto filter = ParseAnnotationSpec(request.annotations, std::get<DecoderStack>(stack),
-                                                CDecoderLibrary::Lookup());
-        if (const auto* e = std::get_if<SpecError>(&filter)) {
+        const auto filter = ParseAnnotationArg(request.annotations, std::get<DecoderStack>(stack),
+                                               CDecoderLibrary::Lookup());
+        if (const auto* e = std::get_if<ArgError>(&filter)) {
             err << kProgram << ": " << e->message << "\n";
             return kCliBadArguments;
         }
@@ -87,17 +87,16 @@ int DecodeCapture(const CaptureData& capture, const DecodeRequest& request, std:
         err << kProgram << ": " << library.StartError() << "\n";
         return kCliDecoderFailed;
     }
-    const auto parsed =
-        ParseDecoderSpec(request.decoders, CDecoderLibrary::Lookup(), capture.names);
-    if (const auto* e = std::get_if<SpecError>(&parsed)) {
+    const auto parsed = ParseDecoderArg(request.decoders, CDecoderLibrary::Lookup(), capture.names);
+    if (const auto* e = std::get_if<ArgError>(&parsed)) {
         err << kProgram << ": " << e->message << "\n";
         return kCliBadArguments;
     }
     const auto& stack = std::get<DecoderStack>(parsed);
     AnnotationFilter filter = AnnotationFilter::All(stack.size());
     if (!request.annotations.empty()) {
-        auto chosen = ParseAnnotationSpec(request.annotations, stack, CDecoderLibrary::Lookup());
-        if (const auto* e = std::get_if<SpecError>(&chosen)) {
+        auto chosen = ParseAnnotationArg(request.annotations, stack, CDecoderLibrary::Lookup());
+        if (const auto* e = std::get_if<ArgError>(&chosen)) {
             err << kProgram << ": " << e->message << "\n";
             return kCliBadArguments;
         }
@@ -149,7 +148,7 @@ int RunDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     }
     if (rest.size() != 2 || rest[1].empty() || rest[1][0] == '-' || request.decoders.empty()) {
         err << kProgram
-            << ": usage: quillon-cli decode FILE -P SPEC [-A SPEC] "
+            << ": usage: quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] "
                "[--annotation-times]\n";
         return kCliBadArguments;
     }

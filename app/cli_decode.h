@@ -1,4 +1,4 @@
-// quillon-cli's decoding: `decoders`, `decode FILE -P SPEC`, and -P on `capture`.
+// quillon-cli's decoding: `decoders`, `decode FILE -P DECODERS`, and -P on `capture`.
 #pragma once
 
 #include "capture/capture_data.h"
@@ -12,8 +12,8 @@ namespace quillon {
 
 /// -P, -A and --annotation-times as given on the command line.
 struct DecodeRequest {
-    std::string decoders;    ///< -P spec; empty: no decoding
-    std::string annotations; ///< -A spec; empty: every annotation
+    std::string decoders;    ///< -P argument; empty: no decoding
+    std::string annotations; ///< -A argument; empty: every annotation
     bool times = false;      ///< --annotation-times
 };
 
@@ -22,7 +22,7 @@ struct DecodeRequest {
 std::optional<std::string> TakeDecodeOptions(std::vector<std::string>& args,
                                              DecodeRequest& request);
 
-/// Checks the request's specs against the installed decoders before a capture; prints the
+/// Checks the request's arguments against the installed decoders before a capture; prints the
 /// error and returns kCliBadArguments when they do not fit, else kCliOk.
 int CheckDecodeRequest(const DecodeRequest& request, std::ostream& err);
 

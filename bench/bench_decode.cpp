@@ -1,7 +1,7 @@
 // Decoding speed: starting the decoding library (once per process, so timed once), and one
 // UART decoder over a whole capture of the emulator's bench.
+#include "decode/decoder_args.h"
 #include "decode/decoder_library.h"
-#include "decode/decoder_spec.h"
 #include "emulator/bench_signals.h"
 
 #include <benchmark/benchmark.h>
@@ -21,12 +21,12 @@ void BM_LibraryStart(benchmark::State& state) {
 }
 BENCHMARK(BM_LibraryStart)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void DecodeWholeCapture(benchmark::State& state, int rate, const std::string& spec) {
+void DecodeWholeCapture(benchmark::State& state, int rate, const std::string& argument) {
     CDecoderLibrary& library = CDecoderLibrary::Instance();
     CaptureData capture;
     capture.rate = rate;
     capture.samples = SampleSignals(SignalSet::Bench, rate, 0, kCaptureSamples);
-    const auto parsed = ParseDecoderSpec(spec, CDecoderLibrary::Lookup(), DefaultChannelNames());
+    const auto parsed = ParseDecoderArg(argument, CDecoderLibrary::Lookup(), DefaultChannelNames());
     const auto& stack = std::get<DecoderStack>(parsed);
     std::size_t annotations = 0;
     for (auto _ : state) {

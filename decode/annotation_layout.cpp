@@ -9,14 +9,14 @@ namespace quillon {
 std::string SaveDecoderEntry(const DecoderEntry& entry) {
     // Appended rather than "+" + string, which GCC 12 falsely warns about (-Wrestrict).
     std::string text(entry.visible ? "+" : "-");
-    return text += FormatDecoderSpec(entry.stack);
+    return text += FormatDecoderArg(entry.stack);
 }
 
 std::optional<DecoderEntry> LoadDecoderEntry(const std::string& text, const DecoderLookup& lookup) {
     if (text.size() < 2 || (text[0] != '+' && text[0] != '-')) {
         return std::nullopt;
     }
-    auto parsed = ParseDecoderSpec(text.substr(1), lookup, DefaultChannelNames());
+    auto parsed = ParseDecoderArg(text.substr(1), lookup, DefaultChannelNames());
     if (!std::holds_alternative<DecoderStack>(parsed)) {
         return std::nullopt;
     }

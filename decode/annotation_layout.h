@@ -3,8 +3,8 @@
 // coloured by class).
 #pragma once
 
+#include "decode/decoder_args.h"
 #include "decode/decoder_info.h"
-#include "decode/decoder_spec.h"
 
 #include <cstdint>
 #include <optional>

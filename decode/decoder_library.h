@@ -4,8 +4,8 @@
 #pragma once
 
 #include "capture/capture_data.h"
+#include "decode/decoder_args.h"
 #include "decode/decoder_info.h"
-#include "decode/decoder_spec.h"
 
 #include <atomic>
 #include <mutex>
@@ -28,7 +28,7 @@ public:
     /// The installed decoders sorted by id. Fixed after start-up; any thread.
     [[nodiscard]] const std::vector<DecoderInfo>& Decoders() const { return m_decoders; }
     [[nodiscard]] const DecoderInfo* FindDecoder(const std::string& id) const;
-    /// FindDecoder of the process's library, for the spec parsers.
+    /// FindDecoder of the process's library, for the argument parsers.
     static DecoderLookup Lookup();
 
     /// Runs stack over capture at the capture's own sample rate. A decoder's error ends only

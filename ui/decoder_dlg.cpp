@@ -2,8 +2,8 @@
 // from the decoder's metadata.
 #include "ui/decoder_dlg.h"
 
+#include "decode/decoder_args.h"
 #include "decode/decoder_library.h"
-#include "decode/decoder_spec.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -39,7 +39,7 @@ std::vector<const DecoderInfo*> InfosOf(const DecoderStack& stack) {
 }
 
 QString EntryTitle(const DecoderEntry& entry) {
-    return QString::fromStdString(FormatDecoderSpec(entry.stack));
+    return QString::fromStdString(FormatDecoderArg(entry.stack));
 }
 
 } // namespace

@@ -17,8 +17,8 @@ using test::RunProgram;
 namespace fs = std::filesystem;
 
 constexpr int kRate200ns = 10;
-constexpr const char* kUartSpec = "uart:rx=D8:baudrate=921600:format=ascii";
-constexpr const char* kI2cSpec = "i2c:scl=D13:sda=D14";
+constexpr const char* kUartArg = "uart:rx=D8:baudrate=921600:format=ascii";
+constexpr const char* kI2cArg = "i2c:scl=D13:sda=D14";
 
 #if defined(__SANITIZE_ADDRESS__)
 // libsigrokdecode loses a few strings inside GLib, which has no frame pointers: only the slow
@@ -72,9 +72,9 @@ TEST_F(DecodeE2E, LinesMatchSigrokCliForUartAndI2c) {
         GTEST_SKIP() << "sigrok-cli is not installed";
     }
     const std::vector<std::vector<std::string>> cases = {
-        {"-P", kUartSpec, "-A", "uart=rx-data"},
-        {"-P", kI2cSpec},
-        {"-P", kI2cSpec, "-A", "i2c=addr-data"},
+        {"-P", kUartArg, "-A", "uart=rx-data"},
+        {"-P", kI2cArg},
+        {"-P", kI2cArg, "-A", "i2c=addr-data"},
     };
     for (const auto& decodeArgs : cases) {
         std::vector<std::string> ours = {"decode", m_vcd};
@@ -92,7 +92,7 @@ TEST_F(DecodeE2E, LinesMatchSigrokCliForUartAndI2c) {
 
 TEST_F(DecodeE2E, TimesListsAndExitStatuses) {
     const auto timed =
-        Cli({"decode", m_vcd, "-P", kUartSpec, "-A", "uart=rx-data", "--annotation-times"});
+        Cli({"decode", m_vcd, "-P", kUartArg, "-A", "uart=rx-data", "--annotation-times"});
     ASSERT_EQ(timed.exitCode, 0) << timed.err;
     // The start bit begins 2 bit times (10.85 samples) after sample 0; H spans its data bits.
     EXPECT_EQ(timed.out.substr(0, timed.out.find('\n')), "17-60 3.4-12 us uart-1: H");
@@ -106,8 +106,8 @@ TEST_F(DecodeE2E, TimesListsAndExitStatuses) {
         {{"decode", m_vcd, "-P", "uart:rx=D99"}, "'D99'"},
         {{"decode", m_vcd, "-P", "uart:rx=D8:bogus=1"}, "'bogus'"},
         {{"decode", m_vcd, "-P", "uart:rx=D8:parity=maybe"}, "'maybe'"},
-        {{"decode", m_vcd, "-P", kUartSpec, "-A", "uart=nothing"}, "'nothing'"},
-        {{"decode", (m_dir / "missing.vcd").string(), "-P", kUartSpec}, "missing.vcd"},
+        {{"decode", m_vcd, "-P", kUartArg, "-A", "uart=nothing"}, "'nothing'"},
+        {{"decode", (m_dir / "missing.vcd").string(), "-P", kUartArg}, "missing.vcd"},
         {{"decode", m_vcd}, "usage"},
     };
     for (const auto& [args, named] : bad) {
@@ -129,7 +129,7 @@ TEST_F(DecodeE2E, CaptureDecodesTheFreshSamples) {
     const std::string vcd = (m_dir / "fresh.vcd").string();
     const auto result =
         RunProgram(QUILLON_CLI,
-                   {"capture", "--rate", "200ns", "-o", vcd, "-P", kUartSpec, "-A", "uart=rx-data"},
+                   {"capture", "--rate", "200ns", "-o", vcd, "-P", kUartArg, "-A", "uart=rx-data"},
                    CliEnv("COM3=" + analyzer.SlavePath()));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(fs::exists(vcd));
@@ -140,7 +140,7 @@ TEST_F(DecodeE2E, CaptureDecodesTheFreshSamples) {
     }
     EXPECT_EQ(text.substr(0, 27), "Hello from Quillon![0D][0A]");
 
-    // A bad spec stops before the analyzer is touched.
+    // A bad argument stops before the analyzer is touched.
     const auto bad = RunProgram(QUILLON_CLI, {"capture", "-o", vcd, "-P", "uart:rx=D8:x=1"},
                                 CliEnv("COM3=" + analyzer.SlavePath()));
     EXPECT_EQ(bad.exitCode, 2);

@@ -1,7 +1,7 @@
 // The decoding library itself over the emulator's bench: metadata, UART/I2C/SPI results,
 // a failing decoder, cancelling.
+#include "decode/decoder_args.h"
 #include "decode/decoder_library.h"
-#include "decode/decoder_spec.h"
 #include "emulator/bench_signals.h"
 
 #include <gtest/gtest.h>
@@ -29,9 +29,9 @@ CaptureData Bench(int rate) {
     return data;
 }
 
-DecoderStack Stack(const std::string& spec) {
-    auto parsed = ParseDecoderSpec(spec, CDecoderLibrary::Lookup(), DefaultChannelNames());
-    if (const auto* e = std::get_if<SpecError>(&parsed)) {
+DecoderStack Stack(const std::string& argument) {
+    auto parsed = ParseDecoderArg(argument, CDecoderLibrary::Lookup(), DefaultChannelNames());
+    if (const auto* e = std::get_if<ArgError>(&parsed)) {
         ADD_FAILURE() << e->message;
         return {};
     }

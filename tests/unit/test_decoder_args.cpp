@@ -1,6 +1,6 @@
-// The -P and -A specs, option values and annotation text, on made-up decoder metadata.
+// The -P and -A arguments, option values and annotation text, on made-up decoder metadata.
 #include "decode/annotation_text.h"
-#include "decode/decoder_spec.h"
+#include "decode/decoder_args.h"
 
 #include <gtest/gtest.h>
 
@@ -52,13 +52,13 @@ const DecoderInfo* Lookup(const std::string& id) {
     return nullptr;
 }
 
-std::variant<DecoderStack, SpecError> Parse(const std::string& spec) {
+std::variant<DecoderStack, ArgError> Parse(const std::string& argument) {
     ChannelNames names = DefaultChannelNames();
     names[13] = "scl";
-    return ParseDecoderSpec(spec, Lookup, names);
+    return ParseDecoderArg(argument, Lookup, names);
 }
 
-TEST(DecoderSpec, ReadsChannelsOptionsAndStacks) {
+TEST(DecoderArg, ReadsChannelsOptionsAndStacks) {
     const auto parsed = Parse("uart:rx=D8:baudrate=921600:parity=odd:stop_bits=1.5:format=ascii");
     ASSERT_TRUE(std::holds_alternative<DecoderStack>(parsed));
     const auto& stack = std::get<DecoderStack>(parsed);
@@ -68,7 +68,7 @@ TEST(DecoderSpec, ReadsChannelsOptionsAndStacks) {
     EXPECT_EQ(stack[0].options.at("parity"), OptionValue(std::string("odd")));
     EXPECT_EQ(stack[0].options.at("stop_bits"), OptionValue(1.5));
     // Written back, it reads the same.
-    EXPECT_EQ(std::get<DecoderStack>(Parse(FormatDecoderSpec(stack))), stack);
+    EXPECT_EQ(std::get<DecoderStack>(Parse(FormatDecoderArg(stack))), stack);
 
     // Channels by the capture's own name, by number and by Dn; a stacked decoder after a comma.
     const auto i2c = std::get<DecoderStack>(Parse("i2c:scl=scl:sda=14,eeprom24xx"));
@@ -78,7 +78,7 @@ TEST(DecoderSpec, ReadsChannelsOptionsAndStacks) {
     EXPECT_EQ(i2c[1].id, "eeprom24xx");
 }
 
-TEST(DecoderSpec, ErrorsNameWhatIsWrong) {
+TEST(DecoderArg, ErrorsNameWhatIsWrong) {
     const std::pair<const char*, const char*> cases[] = {
         {"uartx:rx=D8", "unknown protocol decoder 'uartx'"},
         {"uart:rx=D16", "unknown channel 'D16'"},
@@ -95,15 +95,15 @@ TEST(DecoderSpec, ErrorsNameWhatIsWrong) {
         {"uart:rx=D8,eeprom24xx", "cannot read the output of 'uart'"},
         {"i2c:scl=D1:sda=D2,", "empty decoder name"},
     };
-    for (const auto& [spec, message] : cases) {
-        const auto parsed = Parse(spec);
-        ASSERT_TRUE(std::holds_alternative<SpecError>(parsed)) << spec;
-        EXPECT_NE(std::get<SpecError>(parsed).message.find(message), std::string::npos)
-            << spec << ": " << std::get<SpecError>(parsed).message;
+    for (const auto& [argument, message] : cases) {
+        const auto parsed = Parse(argument);
+        ASSERT_TRUE(std::holds_alternative<ArgError>(parsed)) << argument;
+        EXPECT_NE(std::get<ArgError>(parsed).message.find(message), std::string::npos)
+            << argument << ": " << std::get<ArgError>(parsed).message;
     }
 }
 
-TEST(AnnotationSpec, ClassesWinOverRowsAndUnnamedDecodersAreHidden) {
+TEST(AnnotationArg, ClassesWinOverRowsAndUnnamedDecodersAreHidden) {
     const auto stack = std::get<DecoderStack>(Parse("i2c:scl=D13:sda=D14,eeprom24xx"));
     const auto all = AnnotationFilter::All(stack.size());
     EXPECT_TRUE(all.Shows({0, 1, 1, 0, -1, {}}));
@@ -111,23 +111,23 @@ TEST(AnnotationSpec, ClassesWinOverRowsAndUnnamedDecodersAreHidden) {
     const auto uartStack = std::get<DecoderStack>(Parse("uart:rx=D8"));
     // "rx-data" is a class and a row: the class alone, not the start bits of its row.
     const auto byClass =
-        std::get<AnnotationFilter>(ParseAnnotationSpec("uart=rx-data", uartStack, Lookup));
+        std::get<AnnotationFilter>(ParseAnnotationArg("uart=rx-data", uartStack, Lookup));
     EXPECT_TRUE(byClass.Shows({0, 1, 0, 0, 1, {}}));
     EXPECT_FALSE(byClass.Shows({0, 1, 0, 2, 1, {}}));
     const auto byRow =
-        std::get<AnnotationFilter>(ParseAnnotationSpec("uart=rx-bits:tx", uartStack, Lookup));
+        std::get<AnnotationFilter>(ParseAnnotationArg("uart=rx-bits:tx", uartStack, Lookup));
     EXPECT_TRUE(byRow.Shows({0, 1, 0, 3, 0, {}}));
     EXPECT_TRUE(byRow.Shows({0, 1, 0, 1, 2, {}}));
     EXPECT_FALSE(byRow.Shows({0, 1, 0, 0, 1, {}}));
 
     // Only the decoders -A names print.
     const auto onlyUpper =
-        std::get<AnnotationFilter>(ParseAnnotationSpec("eeprom24xx", stack, Lookup));
+        std::get<AnnotationFilter>(ParseAnnotationArg("eeprom24xx", stack, Lookup));
     EXPECT_FALSE(onlyUpper.Shows({0, 1, 0, 0, -1, {}}));
     EXPECT_TRUE(onlyUpper.Shows({0, 1, 1, 5, -1, {}}));
 
     for (const char* bad : {"uart=rx-nothing", "spi"}) {
-        EXPECT_TRUE(std::holds_alternative<SpecError>(ParseAnnotationSpec(bad, uartStack, Lookup)))
+        EXPECT_TRUE(std::holds_alternative<ArgError>(ParseAnnotationArg(bad, uartStack, Lookup)))
             << bad;
     }
 }

@@ -1,4 +1,4 @@
-// The decoder specs of the command line, in the field's usual spelling:
+// The decoder arguments of the command line, in the field's usual spelling:
 //   -P uart:rx=D8:baudrate=115200,eeprom24xx   (a stack: decoder, channel=name, option=value)
 //   -A uart=rx-data:tx-data,i2c                (which annotation classes or rows to print)
 // checked against the decoders' metadata and the capture's channel names. No library calls.
@@ -19,8 +19,8 @@ namespace quillon {
 /// Finds an installed decoder's metadata by id; nullptr when there is none.
 using DecoderLookup = std::function<const DecoderInfo*(const std::string&)>;
 
-/// A spec that did not parse; message names the decoder, channel, option or value at fault.
-struct SpecError {
+/// A argument that did not parse; message names the decoder, channel, option or value at fault.
+struct ArgError {
     std::string message;
 };
 
@@ -28,17 +28,18 @@ struct SpecError {
 /// them; nullopt otherwise.
 std::optional<OptionValue> ParseOptionValue(const DecoderOption& option, const std::string& text);
 
-/// The capture channel a spec names: a channel name of the capture ("rx", "D8") or a number
+/// The capture channel a argument names: a channel name of the capture ("rx", "D8") or a number
 /// 0..15, or "Dn" whatever the channel is called; -1 when it names none.
 int FindCaptureChannel(const ChannelNames& names, const std::string& text);
 
-/// Parses a -P spec into a stack: the first decoder reads the channels, each further one the
+/// Parses a -P argument into a stack: the first decoder reads the channels, each further one the
 /// output of the one before. Required channels must be mapped.
-std::variant<DecoderStack, SpecError>
-ParseDecoderSpec(const std::string& spec, const DecoderLookup& lookup, const ChannelNames& names);
+std::variant<DecoderStack, ArgError> ParseDecoderArg(const std::string& argument,
+                                                     const DecoderLookup& lookup,
+                                                     const ChannelNames& names);
 
 /// Which annotations to print: per stack entry, the classes chosen (empty set: all). A
-/// decoder the -A spec leaves out prints nothing once any -A is given.
+/// decoder the -A argument leaves out prints nothing once any -A is given.
 struct AnnotationFilter {
     std::vector<std::optional<std::set<int>>> classes; ///< nullopt: print none of it
 
@@ -47,14 +48,14 @@ struct AnnotationFilter {
     [[nodiscard]] bool Shows(const Annotation& annotation) const;
 };
 
-/// Parses a -A spec for stack: decoder ids, each with classes or rows (by id) after '='.
-std::variant<AnnotationFilter, SpecError> ParseAnnotationSpec(const std::string& spec,
-                                                              const DecoderStack& stack,
-                                                              const DecoderLookup& lookup);
+/// Parses a -A argument for stack: decoder ids, each with classes or rows (by id) after '='.
+std::variant<AnnotationFilter, ArgError> ParseAnnotationArg(const std::string& argument,
+                                                            const DecoderStack& stack,
+                                                            const DecoderLookup& lookup);
 
-/// "uart:rx=D8:baudrate=115200": the spec that ParseDecoderSpec reads back into stack (channels
+/// "uart:rx=D8:baudrate=115200": the argument that ParseDecoderArg reads back into stack (channels
 /// as Dn), for
 /// saving a viewer's decoders.
-std::string FormatDecoderSpec(const DecoderStack& stack);
+std::string FormatDecoderArg(const DecoderStack& stack);
 
 } // namespace quillon

@@ -1,5 +1,5 @@
-// Reading and writing the command line's decoder and annotation specs.
-#include "decode/decoder_spec.h"
+// Reading and writing the command line's decoder and annotation arguments.
+#include "decode/decoder_args.h"
 
 #include <algorithm>
 #include <charconv>
@@ -89,23 +89,24 @@ int FindCaptureChannel(const ChannelNames& names, const std::string& text) {
     return -1;
 }
 
-std::variant<DecoderStack, SpecError>
-ParseDecoderSpec(const std::string& spec, const DecoderLookup& lookup, const ChannelNames& names) {
+std::variant<DecoderStack, ArgError> ParseDecoderArg(const std::string& argument,
+                                                     const DecoderLookup& lookup,
+                                                     const ChannelNames& names) {
     DecoderStack stack;
     const DecoderInfo* lower = nullptr;
-    for (const auto& part : Split(spec, ',')) {
+    for (const auto& part : Split(argument, ',')) {
         const auto fields = Split(part, ':');
         const DecoderInfo* info = fields[0].empty() ? nullptr : lookup(fields[0]);
         if (info == nullptr) {
-            return SpecError{fields[0].empty() ? "empty decoder name in '" + spec + "'"
-                                               : "unknown protocol decoder '" + fields[0] +
-                                                     "' (see quillon-cli decoders)"};
+            return ArgError{fields[0].empty() ? "empty decoder name in '" + argument + "'"
+                                              : "unknown protocol decoder '" + fields[0] +
+                                                    "' (see quillon-cli decoders)"};
         }
         if (lower == nullptr ? !info->inputs.empty() && !info->ReadsChannels()
                              : !info->CanStackOn(*lower)) {
-            return SpecError{"protocol decoder '" + info->id + "' cannot read " +
-                             (lower == nullptr ? std::string("the channels; stack it on another")
-                                               : "the output of '" + lower->id + "'")};
+            return ArgError{"protocol decoder '" + info->id + "' cannot read " +
+                            (lower == nullptr ? std::string("the channels; stack it on another")
+                                              : "the output of '" + lower->id + "'")};
         }
         DecoderSetup setup{info->id, {}, {}};
         for (std::size_t f = 1; f < fields.size(); ++f) {
@@ -113,38 +114,38 @@ ParseDecoderSpec(const std::string& spec, const DecoderLookup& lookup, const Cha
             const std::string key = fields[f].substr(0, eq);
             const std::string text = eq == std::string::npos ? "" : fields[f].substr(eq + 1);
             if (eq == std::string::npos) {
-                return SpecError{"'" + fields[f] + "' of decoder '" + info->id +
-                                 "' needs a value: name=value"};
+                return ArgError{"'" + fields[f] + "' of decoder '" + info->id +
+                                "' needs a value: name=value"};
             }
             if (info->FindChannel(key) != nullptr) {
                 if (lower != nullptr) {
-                    return SpecError{"stacked decoder '" + info->id + "' reads no channels"};
+                    return ArgError{"stacked decoder '" + info->id + "' reads no channels"};
                 }
                 const int channel = FindCaptureChannel(names, text);
                 if (channel < 0) {
-                    return SpecError{"unknown channel '" + text + "' for " + info->id + ":" + key +
-                                     " (channels are D0 ... D15 or their names)"};
+                    return ArgError{"unknown channel '" + text + "' for " + info->id + ":" + key +
+                                    " (channels are D0 ... D15 or their names)"};
                 }
                 setup.channels[key] = channel;
             } else if (const DecoderOption* option = info->FindOption(key)) {
                 const auto value = ParseOptionValue(*option, text);
                 if (!value) {
                     const std::string allowed = AllowedText(*option);
-                    return SpecError{"invalid value '" + text + "' for option '" + key +
-                                     "' of decoder '" + info->id + "'" +
-                                     (allowed.empty() ? std::string(" (expected a number)")
-                                                      : " (one of " + allowed + ")")};
+                    return ArgError{"invalid value '" + text + "' for option '" + key +
+                                    "' of decoder '" + info->id + "'" +
+                                    (allowed.empty() ? std::string(" (expected a number)")
+                                                     : " (one of " + allowed + ")")};
                 }
                 setup.options[key] = *value;
             } else {
-                return SpecError{"unknown option or channel '" + key + "' of decoder '" + info->id +
-                                 "'"};
+                return ArgError{"unknown option or channel '" + key + "' of decoder '" + info->id +
+                                "'"};
             }
         }
         for (const auto& channel : info->channels) {
             if (lower == nullptr && setup.channels.count(channel.id) == 0) {
-                return SpecError{"decoder '" + info->id + "' needs its channel '" + channel.id +
-                                 "' mapped, e.g. " + channel.id + "=D0"};
+                return ArgError{"decoder '" + info->id + "' needs its channel '" + channel.id +
+                                "' mapped, e.g. " + channel.id + "=D0"};
             }
         }
         stack.push_back(std::move(setup));
@@ -167,18 +168,18 @@ bool AnnotationFilter::Shows(const Annotation& annotation) const {
     return chosen && (chosen->empty() || chosen->count(annotation.cls) != 0);
 }
 
-std::variant<AnnotationFilter, SpecError> ParseAnnotationSpec(const std::string& spec,
-                                                              const DecoderStack& stack,
-                                                              const DecoderLookup& lookup) {
+std::variant<AnnotationFilter, ArgError> ParseAnnotationArg(const std::string& argument,
+                                                            const DecoderStack& stack,
+                                                            const DecoderLookup& lookup) {
     AnnotationFilter filter;
     filter.classes.assign(stack.size(), std::nullopt);
-    for (const auto& part : Split(spec, ',')) {
+    for (const auto& part : Split(argument, ',')) {
         const auto eq = part.find('=');
         const std::string id = part.substr(0, eq);
         const auto at = std::find_if(stack.begin(), stack.end(),
                                      [&](const DecoderSetup& s) { return s.id == id; });
         if (at == stack.end()) {
-            return SpecError{"-A names decoder '" + id + "', which -P does not use"};
+            return ArgError{"-A names decoder '" + id + "', which -P does not use"};
         }
         const DecoderInfo* info = lookup(id);
         auto& chosen = filter.classes[static_cast<std::size_t>(at - stack.begin())];
@@ -202,15 +203,15 @@ std::variant<AnnotationFilter, SpecError> ParseAnnotationSpec(const std::string&
                 }
             }
             if (!found) {
-                return SpecError{"unknown annotation class or row '" + name + "' of decoder '" +
-                                 id + "'"};
+                return ArgError{"unknown annotation class or row '" + name + "' of decoder '" + id +
+                                "'"};
             }
         }
     }
     return filter;
 }
 
-std::string FormatDecoderSpec(const DecoderStack& stack) {
+std::string FormatDecoderArg(const DecoderStack& stack) {
     std::string out;
     for (const auto& setup : stack) {
         out += (out.empty() ? "" : ",") + setup.id;

@@ -3,12 +3,12 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config dpkg-dev file
+    build-essential cmake ninja-build pkg-config dpkg-dev file ccache
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-ipafont-gothic
     sigrok-cli time
-    libsigrokdecode-dev
+    libsigrokdecode-dev libzip-dev libcli11-dev
     clang libclang-rt-14-dev
     help2man lintian
 )

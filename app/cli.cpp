@@ -4,6 +4,7 @@
 #include "app/cli_decode.h"
 #include "app/cli_info.h"
 
+#include "capture/capture_bridge.h"
 #include "capture/capture_run.h"
 #include "capture/export.h"
 #include "capture/settings_word.h"
@@ -611,7 +612,7 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
     if (!decode.decoders.empty()) {
-        const int decoded = DecodeCapture(data, decode, out, err);
+        const int decoded = DecodeCapture(ToCapture(data), decode, out, err);
         return status != kCliOk ? status : decoded;
     }
     return status;

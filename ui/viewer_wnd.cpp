@@ -287,7 +287,9 @@ bool CViewerWnd::OpenFile(const QString& path) {
         return false;
     }
     ShowCapture(capture, path);
-    UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+    if (!m_bUnattended) { // a picture without a user leaves the user's settings alone
+        UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+    }
     return true;
 }
 

@@ -21,6 +21,8 @@ namespace quillon {
 
 /// The decoding process and what it has told about the decoders named.
 struct DecodeContext {
+    // The program ends soon after: the process is let go, not waited for.
+    ~DecodeContext() { process.Release(); }
     CDecoderProcess process;
     DecoderCatalog catalog;
     bool requested = false; ///< the decoders named are being loaded

@@ -5,8 +5,12 @@
 //                               resident memory of this program and of the decoding process
 //   bench_decode --vcd FILE N R  writes N samples of the bench at rate multiplier R as VCD
 //                               (the files bench/decode_vs_sigrok.sh times)
+//   bench_decode --lanes N      the viewer's store of a timing decode of N samples that all
+//                               differ from the one before (two annotations per sample), with
+//                               the memory of this program and of the decoding process
 #include "capture/capture.h"
 #include "capture/export.h"
+#include "decode/annotation_layout.h"
 #include "decode/decode_job.h"
 #include "decode/decoder_args.h"
 #include "decode/decoder_catalog.h"
@@ -15,6 +19,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -148,6 +154,53 @@ int RunSoak(int runs) {
     return 0;
 }
 
+/// Keeps annotations as the viewer does, and watches the decoding process's size.
+struct LaneStore : AnnotationSink {
+    explicit LaneStore(std::vector<const DecoderInfo*> infos) : builder(std::move(infos)) {}
+    bool Take(const Annotation& a) override {
+        if (builder.Count() % 1'000'000 == 0 && pid > 0) {
+            processKiB = std::max(processKiB, ResidentKiB(std::to_string(pid)));
+        }
+        return builder.Add(a);
+    }
+    CLaneBuilder builder;
+    pid_t pid = -1;
+    long processKiB = 0;
+};
+
+int RunLanes(std::int64_t samples) {
+    CaptureBuilder toggling(1, SamplePeriod::FromPicoseconds(20'000));
+    toggling.Resize(samples);
+    for (std::int64_t i = 1; i < samples; i += 2) {
+        toggling.SetLevel(0, i, true);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    Prepared prepared("timing:data=D0", toggling.Finish());
+    if (!prepared.job) {
+        std::fputs("the decoder argument does not parse\n", stderr);
+        return 1;
+    }
+    LaneStore store({prepared.catalog.Find("timing")});
+    store.pid = prepared.process.Pid();
+    const DecodeOutcome outcome = prepared.process.Decode(*prepared.job, store);
+    const std::size_t kept = store.builder.Count();
+    const bool limited = store.builder.LimitReached();
+    const auto lanes = store.builder.Finish(outcome.error, samples);
+    std::uint64_t bytes = 0;
+    for (const auto& lane : lanes) {
+        bytes += lane.boxes.capacity() * sizeof(LaneBox);
+    }
+    bytes += lanes.empty() ? 0 : lanes.front().texts->MemoryBytes();
+    std::printf("lanes   %lld samples: %zu annotations kept%s in %.1f s, the store %.1f MB "
+                "(%zu distinct texts), this program %.1f MB, decoding process at most %.1f MB\n",
+                static_cast<long long>(samples), kept, limited ? " (the limit)" : "",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                static_cast<double>(bytes) / 1048576.0,
+                lanes.empty() ? std::size_t{0} : lanes.front().texts->Count(),
+                ResidentKiB("self") / 1024.0, store.processKiB / 1024.0);
+    return 0;
+}
+
 int WriteBenchVcd(const std::string& path, std::int64_t samples, int rate) {
     CaptureData data;
     data.rate = rate;
@@ -169,6 +222,9 @@ int main(int argc, char** argv) {
     ::setenv("QUILLON_DECODER", tree.c_str(), 0);
     if (argc == 3 && std::string(argv[1]) == "--soak") {
         return RunSoak(std::atoi(argv[2]));
+    }
+    if (argc == 3 && std::string(argv[1]) == "--lanes") {
+        return RunLanes(std::atoll(argv[2]));
     }
     if (argc == 5 && std::string(argv[1]) == "--vcd") {
         return WriteBenchVcd(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));

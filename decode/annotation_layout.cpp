@@ -212,6 +212,7 @@ std::vector<AnnotationLane> CLaneBuilder::Finish(const std::optional<std::string
                 lane.longest = std::max(lane.longest, box.end - box.first);
             }
             lane.boxes = std::move(row.boxes);
+            lane.boxes.shrink_to_fit(); // kept as long as the rows are shown
             lane.texts = texts;
             lanes.push_back(std::move(lane));
         }

@@ -1,8 +1,12 @@
 // libsigrokdecode behind CDecoderLibrary: metadata copied into plain values as decoders are
-// loaded, a new session per stretch (libsigrokdecode 0.5.3 corrupts Python's reference
-// counts when a session is started again after srd_session_terminate_reset, so sessions are
-// never reused), the decoders' error messages gathered through the library's log hook.
+// loaded, a session per stack reused from stretch to stretch and capture to capture (ended
+// with srd_session_terminate_reset and started again, as PulseView does), the decoders'
+// error messages gathered through the library's log hook.
+// Python first: it must come before the standard headers.
+#include <Python.h>
+
 #include "decode/decoder_library.h"
+#include "decode/decoder_wire.h"
 
 #include <libsigrokdecode/libsigrokdecode.h>
 
@@ -15,6 +19,14 @@
 namespace quillon {
 
 namespace {
+
+// libsigrokdecode 0.5.3 hands out True and False without a reference of their own
+// (Decoder.has_channel), so a decoder that asks takes away references it never had; after a
+// few dozen sessions in one process the interpreter would free True and abort ("bool_dealloc").
+// This stock of extra references can never run out.
+constexpr Py_ssize_t kSpareBoolReferences = Py_ssize_t{1} << 40;
+// Sessions kept for reuse at most (a viewer shows a few decoders).
+constexpr std::size_t kKeptSessions = 8;
 
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
@@ -151,9 +163,14 @@ CDecoderLibrary::CDecoderLibrary() {
     sigaction(SIGINT, &interrupt, nullptr);
     sigaction(SIGTERM, &terminate, nullptr);
     srd_log_callback_set(LogHook, this);
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    Py_SET_REFCNT(Py_True, Py_REFCNT(Py_True) + kSpareBoolReferences);
+    Py_SET_REFCNT(Py_False, Py_REFCNT(Py_False) + kSpareBoolReferences);
+    PyGILState_Release(gil);
 }
 
 CDecoderLibrary::~CDecoderLibrary() {
+    m_sessions.clear();
     if (m_strStartError.empty()) {
         srd_exit();
         srd_log_callback_set_default();
@@ -205,15 +222,20 @@ std::vector<std::string> CDecoderLibrary::TakeErrors() {
 }
 
 /// A session with its stack, and what the annotation hook needs.
-struct CStretchDecode::Session {
+struct DecodeSession {
+    std::string key; ///< the stack and row size it was made for
     srd_session* session = nullptr;
     std::vector<const srd_decoder_inst*> instances;
     std::vector<std::vector<int>> classRows; ///< per instance: the row of each class
+    std::vector<std::string> instanceIds;
     std::int64_t offset = 0;
     AnnotationFn emit;
     Annotation scratch;
 
-    ~Session() {
+    DecodeSession() = default;
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
+    ~DecodeSession() {
         if (session != nullptr) {
             srd_session_destroy(session);
         }
@@ -222,10 +244,17 @@ struct CStretchDecode::Session {
 
 namespace {
 
+std::string SessionKey(const DecoderStack& stack, int unitSize) {
+    wire::Writer w(wire::Type::Decode);
+    wire::PutStack(w, stack);
+    w.U32(static_cast<std::uint32_t>(unitSize));
+    return w.Finish();
+}
+
 void OnAnnotation(srd_proto_data* pdata, void* data) {
-    auto* s = static_cast<CStretchDecode::Session*>(data);
+    auto* s = static_cast<DecodeSession*>(data);
     const auto found = std::find(s->instances.begin(), s->instances.end(), pdata->pdo->di);
-    if (found == s->instances.end()) {
+    if (found == s->instances.end() || !s->emit) {
         return;
     }
     const auto* ann = static_cast<const srd_proto_data_annotation*>(pdata->data);
@@ -247,42 +276,38 @@ void OnAnnotation(srd_proto_data* pdata, void* data) {
 
 } // namespace
 
-CStretchDecode::CStretchDecode(CDecoderLibrary& library, const DecoderStack& stack,
-                               std::uint64_t rate, int unitSize, std::int64_t offset,
-                               AnnotationFn emit)
-    : m_library(library), m_session(std::make_unique<Session>()), m_nUnitSize(unitSize) {
-    library.TakeErrors();
-    const auto fail = [&](const std::string& text) {
-        m_session.reset(); // the decoders' threads report as they end
-        m_error = ErrorText(library.TakeErrors(), text);
-        m_instanceIds.clear();
-    };
-    if (!library.StartError().empty()) {
-        m_error = library.StartError();
-        return;
+std::unique_ptr<DecodeSession> CDecoderLibrary::TakeSession(const DecoderStack& stack, int unitSize,
+                                                            std::string& error) {
+    const std::string key = SessionKey(stack, unitSize);
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if ((*it)->key == key) {
+            auto session = std::move(*it);
+            m_sessions.erase(it);
+            return session;
+        }
     }
-    if (srd_session_new(&m_session->session) != SRD_OK) {
-        fail("cannot open a decoding session");
-        return;
+    auto s = std::make_unique<DecodeSession>();
+    s->key = key;
+    if (srd_session_new(&s->session) != SRD_OK) {
+        error = "cannot open a decoding session";
+        return nullptr;
     }
-    m_session->offset = offset;
-    m_session->emit = std::move(emit);
     srd_decoder_inst* previous = nullptr;
     for (const auto& setup : stack) {
-        library.Load({setup.id});
+        Load({setup.id});
         const srd_decoder* dec = srd_decoder_get_by_id(setup.id.c_str());
         if (dec == nullptr) {
-            fail("no protocol decoder '" + setup.id + "'");
-            return;
+            error = "no protocol decoder '" + setup.id + "'";
+            return nullptr;
         }
         const HashTable options = NewVariantTable();
         for (const auto& [key, value] : setup.options) {
             g_hash_table_insert(options.get(), g_strdup(key.c_str()), VariantOf(value));
         }
-        srd_decoder_inst* inst = srd_inst_new(m_session->session, setup.id.c_str(), options.get());
+        srd_decoder_inst* inst = srd_inst_new(s->session, setup.id.c_str(), options.get());
         if (inst == nullptr) {
-            fail("cannot set up protocol decoder '" + setup.id + "'");
-            return;
+            error = "cannot set up protocol decoder '" + setup.id + "'";
+            return nullptr;
         }
         const HashTable channels = NewVariantTable();
         for (const auto& [key, channel] : setup.channels) {
@@ -290,23 +315,56 @@ CStretchDecode::CStretchDecode(CDecoderLibrary& library, const DecoderStack& sta
                                 g_variant_ref_sink(g_variant_new_int32(channel)));
         }
         if (srd_inst_channel_set_all(inst, channels.get()) != SRD_OK) {
-            fail("cannot map the channels of '" + setup.id + "'");
-            return;
+            error = "cannot map the channels of '" + setup.id + "'";
+            return nullptr;
         }
-        if (previous != nullptr && srd_inst_stack(m_session->session, previous, inst) != SRD_OK) {
-            fail("cannot stack '" + setup.id + "' on '" + stack[m_instanceIds.size() - 1].id + "'");
-            return;
+        if (previous != nullptr && srd_inst_stack(s->session, previous, inst) != SRD_OK) {
+            error =
+                "cannot stack '" + setup.id + "' on '" + stack[s->instances.size() - 1].id + "'";
+            return nullptr;
         }
-        m_instanceIds.push_back(Text(inst->inst_id));
-        m_session->instances.push_back(inst);
-        m_session->classRows.push_back(RowsOfClasses(*dec));
+        s->instanceIds.push_back(Text(inst->inst_id));
+        s->instances.push_back(inst);
+        s->classRows.push_back(RowsOfClasses(*dec));
         previous = inst;
     }
-    // Instances take the sample rate when it is set, so it comes after them.
+    srd_pd_output_callback_add(s->session, SRD_OUTPUT_ANN, OnAnnotation, s.get());
+    return s;
+}
+
+void CDecoderLibrary::KeepSession(std::unique_ptr<DecodeSession> session) {
+    session->emit = nullptr;
+    m_sessions.push_back(std::move(session));
+    if (m_sessions.size() > kKeptSessions) {
+        m_sessions.pop_front();
+    }
+}
+
+CStretchDecode::CStretchDecode(CDecoderLibrary& library, const DecoderStack& stack,
+                               std::uint64_t rate, int unitSize, std::int64_t offset,
+                               AnnotationFn emit)
+    : m_library(library), m_nUnitSize(unitSize) {
+    library.TakeErrors();
+    if (!library.StartError().empty()) {
+        m_error = library.StartError();
+        return;
+    }
+    std::string error;
+    m_session = library.TakeSession(stack, unitSize, error);
+    if (!m_session) {
+        m_error = ErrorText(library.TakeErrors(), error);
+        return;
+    }
+    m_session->offset = offset;
+    m_session->emit = std::move(emit);
+    m_instanceIds = m_session->instanceIds;
+    // The sample rate goes to the instances, so it comes after them; a session ended before
+    // has forgotten it.
     srd_session_metadata_set(m_session->session, SRD_CONF_SAMPLERATE, g_variant_new_uint64(rate));
-    srd_pd_output_callback_add(m_session->session, SRD_OUTPUT_ANN, OnAnnotation, m_session.get());
     if (srd_session_start(m_session->session) != SRD_OK) {
-        fail("cannot start the decoders");
+        m_session.reset();
+        m_error = ErrorText(library.TakeErrors(), "cannot start the decoders");
+        m_instanceIds.clear();
     }
 }
 
@@ -322,7 +380,7 @@ bool CStretchDecode::Send(const std::uint8_t* rows, std::int64_t count) {
     const auto size = static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(m_nUnitSize);
     if (srd_session_send(m_session->session, first, first + static_cast<std::uint64_t>(count), rows,
                          size, static_cast<std::uint64_t>(m_nUnitSize)) != SRD_OK) {
-        m_session.reset();
+        m_session.reset(); // the decoders' threads report as they end
         m_error = ErrorText(m_library.TakeErrors(), "protocol decoder failed");
         return false;
     }
@@ -332,14 +390,16 @@ bool CStretchDecode::Send(const std::uint8_t* rows, std::int64_t count) {
 
 std::optional<std::string> CStretchDecode::Finish() {
     if (m_session) {
-        if (m_session->session != nullptr) {
-            srd_session_terminate_reset(m_session->session);
-        }
-        // The decoders' threads report a Python error as they end, which is when the session
-        // is destroyed: only then are the messages complete.
-        m_session.reset();
+        // Ends the decoders' threads (a decoder's error is reported as its thread ends) and
+        // resets the instances for the next start.
+        srd_session_terminate_reset(m_session->session);
         if (auto errors = m_library.TakeErrors(); !errors.empty() && !m_error) {
             m_error = ErrorText(errors, "");
+        }
+        if (m_error) {
+            m_session.reset(); // a decoder that failed starts afresh next time
+        } else {
+            m_library.KeepSession(std::move(m_session));
         }
     }
     return m_error;

@@ -7,13 +7,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillon {
+
+struct DecodeSession;
 
 /// One decoding process has one library. Its main thread calls it; the decoders run on
 /// threads of the library's own.
@@ -37,7 +41,16 @@ public:
     /// The error messages since the last call, emptied.
     std::vector<std::string> TakeErrors();
 
+    /// A session for stack on rows of unitSize bytes: one that ran it before (ended and
+    /// reset), or a new one; null (errors noted) when it cannot be set up.
+    std::unique_ptr<DecodeSession> TakeSession(const DecoderStack& stack, int unitSize,
+                                               std::string& error);
+    /// Keeps a session that ended well for the next decode of the same stack.
+    void KeepSession(std::unique_ptr<DecodeSession> session);
+
 private:
+    /// Sessions kept for reuse, the most recent last.
+    std::list<std::unique_ptr<DecodeSession>> m_sessions;
     std::string m_strStartError;
     std::mutex m_errorLock; // the decoders' threads log while the main thread waits
     std::vector<std::string> m_errors;
@@ -46,9 +59,10 @@ private:
 /// Receives the annotations of a decode, on a decoder's thread.
 using AnnotationFn = std::function<void(const Annotation&)>;
 
-/// One stack over one stretch of received samples: a session of its own, fed rows of
-/// unitSize bytes (bit k of a row is the stack's channel k) in order. Annotations are
-/// reported at their place in the capture (offset added). Main thread of the process.
+/// One stack over one stretch of received samples: a session started afresh (reused from an
+/// earlier stretch or capture where possible), fed rows of unitSize bytes (bit k of a row is
+/// the stack's channel k) in order. Annotations are reported at their place in the capture
+/// (offset added). Main thread of the process.
 class CStretchDecode {
 public:
     /// stack's channels are bit positions of the rows; rate in hertz (> 0).
@@ -66,11 +80,9 @@ public:
     /// message, first line), or nullopt.
     std::optional<std::string> Finish();
 
-    struct Session; ///< the library's session, for its callbacks
-
 private:
     CDecoderLibrary& m_library;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<DecodeSession> m_session;
     std::vector<std::string> m_instanceIds;
     std::optional<std::string> m_error;
     std::int64_t m_nSent = 0;

@@ -139,6 +139,15 @@ void CDecoderProcess::Kill() {
     m_inbox.clear();
 }
 
+void CDecoderProcess::Release() {
+    if (m_nSocket >= 0) {
+        ::close(m_nSocket);
+        m_nSocket = -1;
+    }
+    m_pid = -1;
+    m_inbox.clear();
+}
+
 CDecoderProcess::Wait CDecoderProcess::SendAll(const std::string& bytes) {
     if (m_nSocket < 0) {
         return Wait::Broken;

@@ -71,6 +71,9 @@ public:
     bool Start(std::string& error);
     /// Ends the process at once (SIGKILL) and reaps it. No-op when none runs.
     void Kill();
+    /// Lets the process go without waiting for it, for a program about to end: it ends by
+    /// itself once it sees the socket close, and with the program in any case.
+    void Release();
 
     /// Asks for the metadata of the decoders named (loading them), or of every installed
     /// decoder (ids empty and all set), without waiting: the process loads while the caller

@@ -8,6 +8,7 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/root" >/dev/null
 for f in bin/quillon bin/quillon-cli bin/quillon-emu libexec/quillon/quillon-decoder \
+         libexec/quillon/quillon-cli-full \
          share/man/man1/quillon.1.gz \
          share/man/man1/quillon-cli.1.gz share/man/man1/quillon-emu.1.gz \
          share/doc/quillon/copyright share/doc/quillon/changelog.gz \

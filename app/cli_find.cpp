@@ -203,36 +203,29 @@ void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* 
     out << '\n';
 }
 
-void PrintJson(const FindArgs& args, const std::vector<Match>& matches, const Capture& capture,
-               const SearchAnnotations* annotations, std::ostream& out) {
+/// One match as a JSON object.
+std::string JsonMatch(const Match& m, const Capture& capture,
+                      const SearchAnnotations* annotations) {
     const SamplePeriod& period = capture.Period();
-    out << "{\n  \"file\": " << JsonString(args.file)
-        << ",\n  \"condition\": " << JsonString(args.condition)
-        << ",\n  \"samples\": " << capture.SampleCount()
-        << ",\n  \"sample_period_s\": " << JsonSeconds(period.TimeOf(1)) << ",\n  \"matches\": [";
-    for (std::size_t i = 0; i < matches.size(); ++i) {
-        const Match& m = matches[i];
-        out << (i > 0 ? ",\n    {" : "\n    {") << "\"sample\": " << m.sample
-            << ", \"time_s\": " << JsonSeconds(period.TimeOf(m.sample)) << ", \"kind\": \""
-            << KindName(m.kind) << '"';
-        if (m.channel >= 0) {
-            out << ", \"channel\": " << JsonString(capture.ChannelName(m.channel));
-        }
-        if (m.kind == Match::Kind::Pulse || m.kind == Match::Kind::Level) {
-            out << ", \"level\": \"" << (m.high ? "high" : "low") << '"';
-        }
-        if (const SearchAnnotation* a = AnnotationOf(m, annotations)) {
-            out << ", \"decoder\": " << JsonString(DecoderName(*a))
-                << ", \"text\": " << JsonString(LongestText(*a));
-        }
-        if (m.kind != Match::Kind::Rise && m.kind != Match::Kind::Fall) {
-            out << ", \"end_sample\": " << m.end << ", \""
-                << (m.kind == Match::Kind::Pulse ? "width_s" : "duration_s")
-                << "\": " << JsonSeconds(period.TimeOf(m.Samples()));
-        }
-        out << '}';
+    std::string text = "{\"sample\": " + std::to_string(m.sample) +
+                       ", \"time_s\": " + JsonSeconds(period.TimeOf(m.sample)) + ", \"kind\": \"" +
+                       KindName(m.kind) + '"';
+    if (m.channel >= 0) {
+        text += ", \"channel\": " + JsonString(capture.ChannelName(m.channel));
     }
-    out << (matches.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    if (m.kind == Match::Kind::Pulse || m.kind == Match::Kind::Level) {
+        text += std::string(", \"level\": \"") + (m.high ? "high" : "low") + '"';
+    }
+    if (const SearchAnnotation* a = AnnotationOf(m, annotations)) {
+        text += ", \"decoder\": " + JsonString(DecoderName(*a)) +
+                ", \"text\": " + JsonString(LongestText(*a));
+    }
+    if (m.kind != Match::Kind::Rise && m.kind != Match::Kind::Fall) {
+        text += ", \"end_sample\": " + std::to_string(m.end) + ", \"" +
+                (m.kind == Match::Kind::Pulse ? "width_s" : "duration_s") +
+                "\": " + JsonSeconds(period.TimeOf(m.Samples()));
+    }
+    return text + "}";
 }
 
 } // namespace
@@ -322,16 +315,29 @@ int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std:
         }
         return kTrouble;
     }
-    const std::vector<Match> matches = std::get<Matcher>(bound).All();
+    // Each match is printed as it is found: the first lines of a long search come at once.
+    std::size_t found = 0;
     if (request.json) {
-        PrintJson(request, matches, *capture, annotations.get(), out);
-    } else {
-        for (const Match& m : matches) {
+        out << "{\n  \"file\": " << JsonString(request.file)
+            << ",\n  \"condition\": " << JsonString(request.condition)
+            << ",\n  \"samples\": " << capture->SampleCount()
+            << ",\n  \"sample_period_s\": " << JsonSeconds(capture->Period().TimeOf(1))
+            << ",\n  \"matches\": [";
+    }
+    std::get<Matcher>(bound).Each(0, -1, [&](const Match& m) {
+        if (request.json) {
+            out << (found > 0 ? ",\n    " : "\n    ") << JsonMatch(m, *capture, annotations.get());
+        } else {
             PrintLine(m, *capture, annotations.get(), out);
         }
+        ++found;
+        return true;
+    });
+    if (request.json) {
+        out << (found > 0 ? "\n  ]\n}\n" : "]\n}\n");
     }
     out.flush();
-    return matches.empty() ? kNotFound : kFound;
+    return found > 0 ? kFound : kNotFound;
 }
 
 } // namespace quillon

@@ -190,14 +190,15 @@ public:
                     break;
                 }
                 // The closing edge may lie past end; the pulse must end inside the stretch.
-                const auto b = m_capture->NextEdge(m_channel, a + 1, s.end);
-                if (!b) {
+                const std::int64_t b =
+                    NextEdgeIn(*m_capture, m_channel, EdgeKind::Any, a + 1, s.end);
+                if (b >= s.end) {
                     break;
                 }
-                if (Fits(*b - a) && !fn(Match{Match::Kind::Pulse, a, *b, m_channel, m_high, -1})) {
+                if (Fits(b - a) && !fn(Match{Match::Kind::Pulse, a, b, m_channel, m_high, -1})) {
                     return false;
                 }
-                pos = *b + 1;
+                pos = b + 1;
             }
             return true;
         });
@@ -299,6 +300,16 @@ private:
         });
     }
 
+    /// Bit k: it holds at sample pos + k (k < n).
+    [[nodiscard]] std::uint64_t Holds(std::int64_t pos, std::int64_t n) const {
+        std::uint64_t holds = LowBits(n);
+        for (std::size_t k = 0; k < m_care.size() && holds != 0; ++k) {
+            const std::uint64_t bits = Bits64(m_planes[k], pos);
+            holds &= m_care[k].level ? bits : ~bits;
+        }
+        return holds;
+    }
+
     /// The first sample in [pos, hi) where it holds; hi when none.
     [[nodiscard]] std::int64_t NextHold(std::int64_t pos, std::int64_t hi) const {
         int quiet = 0;
@@ -329,9 +340,17 @@ private:
         return hi;
     }
 
-    /// Where a run that holds at pos - 1 ends: the first change of a channel it cares about
-    /// in [pos, hi), or hi. Within one received stretch.
+    /// Where a run that holds at pos - 1 ends: the first sample in [pos, hi) where it does not
+    /// hold, or hi. Within one received stretch.
     [[nodiscard]] std::int64_t RunEnd(std::int64_t pos, std::int64_t hi) const {
+        for (int words = 0; words < kQuietWords && pos < hi; ++words) {
+            const std::int64_t n = std::min<std::int64_t>(kWordBits, hi - pos);
+            if (const std::uint64_t fails = ~Holds(pos, n) & LowBits(n); fails != 0) {
+                return pos + std::countr_zero(fails);
+            }
+            pos += n;
+        }
+        // A long run: it lasts until the first change of any channel it cares about.
         std::int64_t end = hi;
         for (const Care& c : m_care) {
             end = m_capture->NextEdge(c.channel, pos, end).value_or(end);
@@ -710,15 +729,19 @@ Matcher::Bind(const Condition& condition, CapturePtr capture,
     return matcher;
 }
 
-std::vector<Match> Matcher::All(std::int64_t first, std::int64_t end, std::size_t limit) const {
+bool Matcher::Each(std::int64_t first, std::int64_t end, const MatchFn& fn) const {
     const std::int64_t count = m_capture->SampleCount();
     first = std::clamp<std::int64_t>(first, 0, count);
     end = end < 0 ? count : std::min(end, count);
+    return m_root->Scan(first, end, fn);
+}
+
+std::vector<Match> Matcher::All(std::int64_t first, std::int64_t end, std::size_t limit) const {
     std::vector<Match> matches;
     if (limit == 0) {
         return matches;
     }
-    m_root->Scan(first, end, [&](const Match& m) {
+    Each(first, end, [&](const Match& m) {
         matches.push_back(m);
         return matches.size() < limit;
     });

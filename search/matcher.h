@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -86,6 +87,11 @@ public:
     [[nodiscard]] std::vector<Match>
     All(std::int64_t first = 0, std::int64_t end = -1,
         std::size_t limit = std::numeric_limits<std::size_t>::max()) const;
+    /// Calls fn for each match whose first sample lies in [first, end) (end < 0: to the end
+    /// of the capture), in order, until fn returns false; returns false when fn stopped it.
+    /// Nothing is collected: for printing or counting the matches of a long capture.
+    bool Each(std::int64_t first, std::int64_t end,
+              const std::function<bool(const Match&)>& fn) const;
     /// The first match starting at or after from; nullopt when there is none.
     [[nodiscard]] std::optional<Match> Next(std::int64_t from = 0) const;
     /// The last match starting before before (< 0: the end of the capture).

@@ -718,6 +718,9 @@ int FindChannelByName(const Capture& capture, std::string_view text) {
 std::variant<Matcher, ConditionError>
 Matcher::Bind(const Condition& condition, CapturePtr capture,
               std::shared_ptr<const SearchAnnotations> annotations) {
+    if (!capture) {
+        return ConditionError{0, "there is no capture to search"};
+    }
     Matcher matcher;
     matcher.m_capture = capture;
     matcher.m_annotations = annotations;

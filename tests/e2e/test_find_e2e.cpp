@@ -145,25 +145,28 @@ TEST_F(FindE2E, AnnotationsOfTheDecoders) {
 
 TEST_F(FindE2E, HuntsTheEmulatorsGlitch) {
     EmulatorOptions options;
-    options.glitchEvery = 2;
+    options.glitchEvery = 1; // one capture in N is the emulator's own test; here every one
     CAnalyzerEmulator analyzer(options);
     ASSERT_TRUE(analyzer.Start());
-    const std::string ports = "COM3=" + analyzer.SlavePath();
-    const std::string output = (m_dir / "cap.vcd").string();
-    const auto captured =
-        RunProgram(QUILLON_CLI, {"capture", "--fast", "--count", "2", "-o", output}, CliEnv(ports));
+    const std::string vcd = (m_dir / "cap.vcd").string();
+    // A machine too busy to serve the emulator in time loses a packet (status 5): capture again.
+    test::ProgramResult captured;
+    for (int attempt = 0; attempt < 3 && captured.exitCode != 0; ++attempt) {
+        captured = RunProgram(QUILLON_CLI, {"capture", "--fast", "-o", vcd},
+                              CliEnv("COM3=" + analyzer.SlavePath()));
+    }
     ASSERT_EQ(captured.exitCode, 0) << captured.err;
     const auto glitch = analyzer.LastCapture()->glitchSample;
     ASSERT_TRUE(glitch.has_value());
 
-    // The first capture is clean, the second has the one-sample dropout on idle D11.
-    const auto first = Find({(m_dir / "cap-001.vcd").string(), "D11 low<100ns"});
-    EXPECT_EQ(first.exitCode, 1) << first.out << first.err;
-    const auto second = Find({(m_dir / "cap-002.vcd").string(), "D11 low<100ns"});
-    ASSERT_EQ(second.exitCode, 0) << second.err;
-    EXPECT_EQ(second.out.substr(0, second.out.find('\t')), std::to_string(*glitch));
-    EXPECT_EQ(Lines(second.out), 1U);
-    EXPECT_NE(second.out.find("D11 low pulse\t20 ns\n"), std::string::npos) << second.out;
+    // The one-sample dropout on idle D11 at 20 ns: found as a pulse, and the only low there.
+    const auto pulse = Find({vcd, "D11 low<100ns"});
+    ASSERT_EQ(pulse.exitCode, 0) << pulse.err;
+    EXPECT_EQ(pulse.out.substr(0, pulse.out.find('\t')), std::to_string(*glitch));
+    EXPECT_EQ(Lines(pulse.out), 1U);
+    EXPECT_NE(pulse.out.find("D11 low pulse\t20 ns\n"), std::string::npos) << pulse.out;
+    const auto low = Find({vcd, "D11 low"});
+    EXPECT_EQ(Lines(low.out), 1U) << low.out;
 }
 
 } // namespace

@@ -3,13 +3,12 @@
 #include "app/cli_decode.h"
 
 #include "app/cli.h"
-#include "capture/capture_bridge.h"
 #include "decode/annotation_text.h"
 #include "decode/decode_job.h"
 #include "decode/decoder_args.h"
 #include "decode/decoder_catalog.h"
 #include "decode/decoder_process.h"
-#include "measure/capture_file.h"
+#include "file/capture_file.h"
 
 #include <algorithm>
 #include <csignal>
@@ -285,13 +284,13 @@ int RunDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     request.context->requested =
         request.context->process.RequestCatalog(DecoderIdsOf(request.decoders)).status ==
         DecodeStatus::Done;
-    CaptureData data;
-    ReadError error;
-    if (!ReadCaptureFile(rest[1], data, error)) {
+    FileReadError error;
+    const CapturePtr capture = ReadCaptureFile(rest[1], ReadOptions{}, error);
+    if (!capture) {
         err << kProgram << ": cannot read " << error.Text() << "\n";
         return kCliBadArguments; // the FILE argument names no capture
     }
-    return DecodeCapture(ToCapture(data), request, out, err);
+    return DecodeCapture(capture, request, out, err);
 }
 
 } // namespace quillon

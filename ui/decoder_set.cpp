@@ -134,7 +134,9 @@ void CDecoderSet::ResolvePending() {
             const auto parsed =
                 ParseDecoderArg(text.substr(1), m_catalog.Lookup(), ChannelChoice{});
             const auto* e = std::get_if<ArgError>(&parsed);
-            m_argErrors << QString::fromStdString(e != nullptr ? e->message : text);
+            m_argErrors << (!m_strCatalogError.isEmpty()
+                                ? kNoLibraryText + m_strCatalogError
+                                : QString::fromStdString(e != nullptr ? e->message : text));
         }
     }
     m_pendingTexts.clear();

@@ -6,8 +6,6 @@
 #include "decode/decoder_process.h"
 #include "ui/thread_handoff.h"
 
-#include <QMetaObject>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -135,20 +133,15 @@ void CDecodeRunner::Shared::Run(const std::shared_ptr<Shared>& self) {
         if (self->pending) {
             continue; // overtaken while finishing
         }
-        QUILLON_HANDOFF_SENT(results.get());
         auto* owner = static_cast<CDecodeRunner*>(self->owner);
         const std::uint64_t request = job.request;
-        QMetaObject::invokeMethod(
-            owner,
-            [owner, request, results] {
-                QUILLON_HANDOFF_RECEIVED(results.get());
-                if (request != owner->m_nLatest) {
-                    return;
-                }
-                owner->m_nFinished = request;
-                emit owner->Decoded(request, results);
-            },
-            Qt::QueuedConnection);
+        CWorkerEvent::Post(owner, [owner, request, results] {
+            if (request != owner->m_nLatest) {
+                return;
+            }
+            owner->m_nFinished = request;
+            emit owner->Decoded(request, results);
+        });
     }
     process.Kill();
     self->pid = -1;
@@ -180,6 +173,14 @@ std::uint64_t CDecodeRunner::Start(CapturePtr capture, std::vector<DecoderStack>
     return request;
 }
 
+bool CDecodeRunner::event(QEvent* event) {
+    return CWorkerEvent::Run(event) || QObject::event(event);
+}
+
+bool CCatalogLoader::event(QEvent* event) {
+    return CWorkerEvent::Run(event) || QObject::event(event);
+}
+
 pid_t CDecodeRunner::ProcessId() const {
     return m_shared->pid;
 }
@@ -208,15 +209,8 @@ CCatalogLoader::CCatalogLoader(std::vector<std::string> ids, bool all, QObject* 
         } else if (all && infos->empty()) {
             error = QStringLiteral("libsigrokdecode found no protocol decoders");
         }
-        QUILLON_HANDOFF_SENT(infos.get());
         auto* owner = static_cast<CCatalogLoader*>(shared->owner);
-        QMetaObject::invokeMethod(
-            owner,
-            [owner, infos, error] {
-                QUILLON_HANDOFF_RECEIVED(infos.get());
-                emit owner->Loaded(infos, error);
-            },
-            Qt::QueuedConnection);
+        CWorkerEvent::Post(owner, [owner, infos, error] { emit owner->Loaded(infos, error); });
     }).detach();
 }
 

@@ -49,6 +49,9 @@ public:
     /// The decoding process's id while one runs, else -1 (for tests). Any thread.
     [[nodiscard]] pid_t ProcessId() const;
 
+protected:
+    bool event(QEvent* event) override; ///< the worker's results
+
 signals:
     /// The results of request on the GUI thread; earlier requests that were overtaken never
     /// report.
@@ -72,6 +75,9 @@ public:
     ~CCatalogLoader() override;
     CCatalogLoader(const CCatalogLoader&) = delete;
     CCatalogLoader& operator=(const CCatalogLoader&) = delete;
+
+protected:
+    bool event(QEvent* event) override; ///< the worker's answer
 
 signals:
     /// The decoders found (error empty), or why there are none.

@@ -1,6 +1,5 @@
 // quillon-cli and the window's export against emulated analyzers, the files read back by
 // sigrok-cli as a viewer would read them.
-#include "capture/export.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
 #include "e2e/program_runner.h"

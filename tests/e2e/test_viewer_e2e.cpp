@@ -1,8 +1,9 @@
 // quillon --open and its screenshot mode on a capture file written by Quillon and on the same
 // capture rewritten by another program (sigrok-cli); quillon-cli info on both; a file that
 // does not fit is refused with its name and line.
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "e2e/program_runner.h"
+#include "file/capture_file.h"
 
 #include <QImage>
 
@@ -42,7 +43,7 @@ TEST(ViewerE2E, OursAndSigroksRewriteOpenToTheSamePicture) {
     const std::string sigrok = Which("sigrok-cli");
     ASSERT_FALSE(sigrok.empty()) << "sigrok-cli is not installed (scripts/install-deps.sh)";
     const TempDir dir;
-    std::ofstream(dir.File("ours.vcd")) << ToVcd(Bench());
+    std::ofstream(dir.File("ours.vcd")) << CaptureFileBytes(*ToCapture(Bench()), FileFormat::Vcd);
     const auto rewrite = RunProgram(
         sigrok, {"-i", dir.File("ours.vcd"), "-O", "vcd", "-o", dir.File("theirs.vcd")}, {});
     ASSERT_EQ(rewrite.exitCode, 0) << rewrite.err;

@@ -44,8 +44,7 @@ FileFormat Sniff(std::string_view name, std::string_view head) {
     if (LooksLikeZip(head)) {
         return FileFormat::Sigrok;
     }
-    if (const auto format = FileFormatForPath(name);
-        format && (*format == FileFormat::Vcd || *format == FileFormat::Csv)) {
+    if (const auto format = FileFormatForPath(name); format && *format != FileFormat::Png) {
         return *format;
     }
     if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF") {

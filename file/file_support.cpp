@@ -253,9 +253,7 @@ void CheckFits(int channels, std::int64_t count, std::uint64_t budget, bool atLe
 SampleRows::SampleRows(CaptureBuilder& builder, std::uint64_t budget)
     : m_builder(builder), m_channels(builder.ChannelCount()), m_unit((m_channels + 7) / 8),
       m_budget(budget), m_row(static_cast<std::size_t>(m_unit), 0),
-      m_missingSince(static_cast<std::size_t>(m_channels), -1) {
-    m_stage.resize(static_cast<std::size_t>(std::max<std::int64_t>(kStageBytes, m_unit * 64)));
-}
+      m_missingSince(static_cast<std::size_t>(m_channels), -1) {}
 
 void SampleRows::Flush() {
     if (m_staged > 0) {
@@ -282,6 +280,12 @@ void SampleRows::AdvanceTo(std::int64_t sample) {
         return;
     }
     const auto unit = static_cast<std::size_t>(m_unit);
+    // The stage grows with what is staged, up to its full size: small files stay small.
+    const auto rowsWanted =
+        std::min<std::int64_t>(m_staged + n, std::max<std::int64_t>(kStageBytes / m_unit, 64));
+    if (static_cast<std::int64_t>(m_stage.size()) < rowsWanted * m_unit) {
+        m_stage.resize(std::max(m_stage.size() * 2, static_cast<std::size_t>(rowsWanted) * unit));
+    }
     const auto capacity = static_cast<std::int64_t>(m_stage.size() / unit);
     for (std::int64_t left = n; left > 0;) {
         if (m_staged == capacity) {

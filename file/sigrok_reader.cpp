@@ -378,7 +378,9 @@ CapturePtr ReadSigrok(int fd, std::string_view bytes, const ReadOptions& options
         gather.emplace(bits, unit);
     }
     builder.Reserve(totalRows);
-    std::vector<std::uint8_t> buffer(kReadBytes - kReadBytes % static_cast<std::size_t>(unit) +
+    const std::size_t bufferBytes =
+        static_cast<std::size_t>(std::min<std::uint64_t>(totalBytes, kReadBytes));
+    std::vector<std::uint8_t> buffer(bufferBytes - bufferBytes % static_cast<std::size_t>(unit) +
                                      static_cast<std::size_t>(unit));
     std::vector<std::uint8_t> gathered;
     std::size_t carried = 0;

@@ -294,8 +294,8 @@ bool WriteSigrok(ByteSink& sink, const Capture& capture, std::string& error) {
             zip_source_free(s);
             return false;
         }
-        return zip_set_file_compression(za, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
-                                        kDeflateLevel) == 0;
+        // A few bytes: stored as they are.
+        return zip_set_file_compression(za, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) == 0;
     };
     if (!addText("version", version) || !addText("metadata", metadata)) {
         return fail();

@@ -20,7 +20,7 @@ constexpr int kWordBits = 64;
 
 class TextOut {
 public:
-    explicit TextOut(ByteSink& sink) : m_sink(sink) { m_text.reserve(kPiece + 4096); }
+    explicit TextOut(ByteSink& sink) : m_sink(sink) {}
     TextOut& operator<<(std::string_view text) {
         m_text.append(text);
         return *this;

@@ -168,7 +168,7 @@ private:
     /// Walks the data rows from their start; onRow(cells, line) returns false to stop.
     template <typename OnRow> bool Walk(OnRow onRow);
     /// The decimals of the times and their grid: from the first rows, or all of them.
-    GridFinder FindGrid(bool whole, bool& complete);
+    FoundGrid FindGrid(bool whole, bool& complete);
     CapturePtr Build(std::optional<GridStep> step, double tolerance, int& offGridLine);
 
     TextInput& m_in;
@@ -315,7 +315,7 @@ template <typename OnRow> bool CsvReader::Walk(OnRow onRow) {
     return true;
 }
 
-GridFinder CsvReader::FindGrid(bool whole, bool& complete) {
+FoundGrid CsvReader::FindGrid(bool whole, bool& complete) {
     // The decimals first: the most any row (of the first ones) has.
     int decimals = 0;
     std::size_t rows = 0;
@@ -359,7 +359,13 @@ GridFinder CsvReader::FindGrid(bool whole, bool& complete) {
         complete = true;
         return {};
     }
-    return finder;
+    // The column's unit, to find a round rate: unknown units count as seconds.
+    std::int64_t unitDen = std::max<std::int64_t>(m_timePerSecond, 1);
+    for (int d = 0; d < m_decimals && unitDen < std::numeric_limits<std::int64_t>::max() / 10;
+         ++d) {
+        unitDen *= 10;
+    }
+    return {finder.Choose(1, unitDen), finder.Tolerance()};
 }
 
 CapturePtr CsvReader::Build(std::optional<GridStep> step, double tolerance, int& offGridLine) {
@@ -516,24 +522,10 @@ CapturePtr CsvReader::Read() {
                                    FormatDuration(m_ourPeriod->Seconds()));
         }
     }
-    bool complete = false;
-    GridFinder finder = FindGrid(false, complete);
-    if (auto capture = Build(finder.Choose(1, m_timePerSecond > 0 ? m_timePerSecond : 1),
-                             finder.Tolerance(), offGrid)) {
-        return capture;
-    }
-    if (!complete) {
-        finder = FindGrid(true, complete);
-        if (auto capture = Build(finder.Choose(1, m_timePerSecond > 0 ? m_timePerSecond : 1),
-                                 finder.Tolerance(), offGrid)) {
-            return capture;
-        }
-    }
-    if (auto capture = Build(GridStep{}, 0.5, offGrid)) {
-        m_notes.Add("the times follow no regular grid: one sample per time unit");
-        return capture;
-    }
-    Malformed(offGrid, "the time is not on the time grid");
+    return BuildOnFoundGrid(
+        [this](bool whole, bool& complete) { return FindGrid(whole, complete); },
+        [this](GridStep step, double tolerance, int& line) { return Build(step, tolerance, line); },
+        m_notes);
 }
 
 } // namespace

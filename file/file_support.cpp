@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -61,6 +62,15 @@ std::optional<SamplePeriod> PeriodFromFraction(Wide num, Wide den) {
         return std::nullopt;
     }
     return SamplePeriod::Fraction(static_cast<std::int64_t>(num), static_cast<std::int64_t>(den));
+}
+
+std::optional<std::int64_t> ParseInt(std::string_view text) {
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 void Malformed(int line, std::string what) {

@@ -27,6 +27,9 @@ struct ReadFault {
 };
 [[noreturn]] void Malformed(int line, std::string what);
 
+/// The whole of text as a decimal number; nullopt for anything else.
+std::optional<std::int64_t> ParseInt(std::string_view text);
+
 /// A piece of a file shown in a message: at most 40 bytes, escaped, quoted.
 std::string Quoted(std::string_view text);
 
@@ -164,6 +167,14 @@ private:
     Wide m_twiceTolerance = 1; ///< in units of 1 / (2 den)
 };
 
+/// Builds a capture on the grid of a file's time stamps that the file does not state: the grid
+/// found from the first stamps, from all of them when a later stamp contradicts it, else one
+/// sample per time unit. find(whole, complete) walks the first (or all) stamps and returns the
+/// grid they show (FoundGrid), saying whether it saw them all; build(step, tolerance,
+/// offGridLine) returns nullptr with the line of a stamp off the grid.
+template <typename Find, typename Build>
+CapturePtr BuildOnFoundGrid(Find find, Build build, ReadNotes& notes);
+
 /// Finds the sample grid of time stamps that the file does not state: the greatest common
 /// divisor of the stamps when it is more than one unit (an exact grid), else the widest step
 /// that puts every stamp within half a unit of a sample (one unit when the first stamp is
@@ -197,5 +208,33 @@ private:
     bool m_fits = false;    ///< the interval holds a step that fits every stamp so far
     std::int64_t m_gcd = 0; ///< of the stamps' distances from the first
 };
+
+/// A step a GridFinder chose, with the tolerance it fits with.
+struct FoundGrid {
+    GridStep step;
+    double tolerance = 0.5;
+};
+
+template <typename Find, typename Build>
+CapturePtr BuildOnFoundGrid(Find find, Build build, ReadNotes& notes) {
+    int offGrid = 0;
+    bool complete = false;
+    FoundGrid grid = find(false, complete);
+    if (auto capture = build(grid.step, grid.tolerance, offGrid)) {
+        return capture;
+    }
+    if (!complete) {
+        grid = find(true, complete);
+        if (auto capture = build(grid.step, grid.tolerance, offGrid)) {
+            return capture;
+        }
+    }
+    // Nothing regular: one sample per time unit always fits.
+    if (auto capture = build(GridStep{}, 0.5, offGrid)) {
+        notes.Add("the time stamps follow no regular grid: one sample per time unit");
+        return capture;
+    }
+    Malformed(offGrid, "a time stamp is not on the time grid");
+}
 
 } // namespace quillon

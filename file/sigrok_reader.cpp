@@ -116,15 +116,6 @@ const std::string* Find(const KeyGroup& group, std::string_view key) {
     return nullptr;
 }
 
-std::optional<std::int64_t> ParseInt(std::string_view text) {
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::string ZipErrorText(zip_error_t* error) {
     std::string text = zip_error_strerror(error);
     return text;

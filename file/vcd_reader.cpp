@@ -67,15 +67,6 @@ private:
     std::unordered_map<std::string, int, Hash, std::equal_to<>> m_more;
 };
 
-std::optional<std::int64_t> ParseInt(std::string_view text) {
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // A value character: 0 or 1 as a level, 2 for anything unknown; -1 when it is none.
 int LevelOf(char c) {
     switch (c) {
@@ -133,7 +124,7 @@ private:
     /// then returns false). onValue(var, value text) for each value of a wire.
     template <typename OnStamp, typename OnValue> bool Walk(OnStamp onStamp, OnValue onValue);
     /// Finds the grid from the stamps; whole: all of them, else the first ones.
-    GridFinder FindGrid(bool whole, bool& complete);
+    FoundGrid FindGrid(bool whole, bool& complete);
     /// Builds the capture on grid; nullptr with offGridLine set when a stamp lies off it.
     CapturePtr Build(GridStep step, double tolerance, const SamplePeriod& period, int& offGridLine);
     std::optional<GridStep> StepOf(const SamplePeriod& period) const;
@@ -388,7 +379,7 @@ bool VcdReader::Walk(OnStamp onStamp, OnValue onValue) {
     return true;
 }
 
-GridFinder VcdReader::FindGrid(bool whole, bool& complete) {
+FoundGrid VcdReader::FindGrid(bool whole, bool& complete) {
     GridFinder finder;
     bool solved = false;
     bool fits = true;
@@ -419,7 +410,7 @@ GridFinder VcdReader::FindGrid(bool whole, bool& complete) {
         complete = true; // no step fits: the time unit it is
         return {};
     }
-    return finder;
+    return {finder.Choose(m_unitNum, m_unitDen), finder.Tolerance()};
 }
 
 std::optional<GridStep> VcdReader::StepOf(const SamplePeriod& period) const {
@@ -541,26 +532,12 @@ CapturePtr VcdReader::Read() {
         m_notes.Add("the time stamps do not follow the stated rate of " +
                     FormatFrequency(m_statedRate->Hz()) + ": the rate is taken from them");
     }
-    // The grid from the first stamps, checked by the build; from all of them if that fails.
-    bool complete = false;
-    GridFinder finder = FindGrid(false, complete);
-    GridStep step = finder.Choose(m_unitNum, m_unitDen);
-    if (auto capture = Build(step, finder.Tolerance(), unitPeriod(step), offGrid)) {
-        return capture;
-    }
-    if (!complete) {
-        finder = FindGrid(true, complete);
-        step = finder.Choose(m_unitNum, m_unitDen);
-        if (auto capture = Build(step, finder.Tolerance(), unitPeriod(step), offGrid)) {
-            return capture;
-        }
-    }
-    // Nothing regular: one sample per time unit always fits.
-    if (auto capture = Build({}, 0.5, unitPeriod({}), offGrid)) {
-        m_notes.Add("the time stamps follow no regular grid: one sample per time unit");
-        return capture;
-    }
-    Malformed(offGrid, "a time stamp is not on the time grid");
+    return BuildOnFoundGrid(
+        [this](bool whole, bool& complete) { return FindGrid(whole, complete); },
+        [&](GridStep step, double tolerance, int& line) {
+            return Build(step, tolerance, unitPeriod(step), line);
+        },
+        m_notes);
 }
 
 } // namespace

@@ -3,8 +3,7 @@
 // metadata's probe line and rate, the rest the samples of two chunks). What a reader accepts
 // must be a sound capture that writes and reads back the same.
 #include "file/capture_file.h"
-
-#include <zip.h>
+#include "unit/file_test_support.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -82,40 +81,9 @@ std::string SessionAround(std::string_view input) {
     const std::string metadata = "[device 1]\ncapturefile=logic-1\n" + std::string(line) +
                                  "\ntotal probes=12\nunitsize=2\nprobe1=a\nprobe3=c\n"
                                  "[quillon]\ntrigger_sample=5\nmissing3=2-9\n";
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* target = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_t* archive = zip_open_from_source(target, ZIP_TRUNCATE, &error);
-    zip_error_fini(&error);
-    if (archive == nullptr) {
-        zip_source_free(target);
-        return {};
-    }
-    zip_source_keep(target);
-    const auto add = [&](const char* name, std::string_view data) {
-        zip_source_t* s = zip_source_buffer(archive, data.data(), data.size(), 0);
-        const zip_int64_t index = s != nullptr ? zip_file_add(archive, name, s, 0) : -1;
-        if (index < 0) {
-            zip_source_free(s);
-        } else {
-            zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
-        }
-    };
-    add("metadata", metadata);
-    add("logic-1-1", samples.substr(0, samples.size() / 2));
-    add("logic-1-2", samples.substr(samples.size() / 2));
-    std::string bytes;
-    if (zip_close(archive) == 0 && zip_source_open(target) == 0) {
-        char buffer[4096];
-        for (zip_int64_t n; (n = zip_source_read(target, buffer, sizeof buffer)) > 0;) {
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        }
-        zip_source_close(target);
-    } else {
-        zip_discard(archive);
-    }
-    zip_source_free(target);
-    return bytes;
+    return test::ZipOf({{"metadata", metadata},
+                        {"logic-1-1", std::string(samples.substr(0, samples.size() / 2))},
+                        {"logic-1-2", std::string(samples.substr(samples.size() / 2))}});
 }
 
 } // namespace

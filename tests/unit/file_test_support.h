@@ -21,7 +21,7 @@ inline std::string Levels(const Capture& capture, int channel) {
     return text;
 }
 
-/// A zip archive of the named entries, in order.
+/// A zip archive of the named entries, in order, stored without compression.
 inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>& entries) {
     zip_error_t error;
     zip_error_init(&error);
@@ -31,7 +31,12 @@ inline std::string ZipOf(const std::vector<std::pair<std::string, std::string>>&
     zip_source_keep(target);
     for (const auto& [name, data] : entries) {
         zip_source_t* s = zip_source_buffer(archive, data.data(), data.size(), 0);
-        zip_file_add(archive, name.c_str(), s, 0);
+        const zip_int64_t index = zip_file_add(archive, name.c_str(), s, 0);
+        if (index < 0) {
+            zip_source_free(s);
+            continue;
+        }
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
     }
     std::string bytes;
     if (zip_close(archive) == 0 && zip_source_open(target) == 0) {

@@ -123,6 +123,22 @@ int DisplayWidth(std::string_view text) {
     return width;
 }
 
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const CodePoint cp = DecodeAt(text, i);
+        if (cp.length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text.substr(i, cp.length));
+            i += cp.length;
+        }
+    }
+    return out;
+}
+
 bool IsValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const CodePoint cp = DecodeAt(text, i);

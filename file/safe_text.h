@@ -19,4 +19,7 @@ int DisplayWidth(std::string_view text);
 /// Whether text is valid UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+/// text with every byte that is no UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
+
 } // namespace quillon

@@ -576,6 +576,7 @@ TEST(Texts, NamesAreShownSafely) {
     EXPECT_EQ(DisplayWidth("a\xff"), 2);
     EXPECT_FALSE(IsValidUtf8("\xc0\x80")); // overlong
     EXPECT_TRUE(IsValidUtf8("D0 ｸﾛｯｸ"));
+    EXPECT_EQ(ValidUtf8("a\xff\xc0\x80ｸ"), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDｸ");
 }
 
 TEST(Texts, RatesAndPeriodsAreExact) {

@@ -254,8 +254,9 @@ void CheckFits(int channels, std::int64_t count, std::uint64_t budget, bool atLe
     throw ReadFault{FileReadError::Kind::TooBig, 0,
                     std::string("the capture would need ") + (atLeast ? "at least " : "") +
                         FormatBytes(need) + " of memory for " + std::to_string(count) +
-                        " samples of " + std::to_string(channels) + " channels; " +
-                        FormatBytes(budget) + " are available"};
+                        " samples of " + std::to_string(channels) +
+                        (channels == 1 ? " channel; " : " channels; ") + FormatBytes(budget) +
+                        " are available"};
 }
 
 // ---- SampleRows ---------------------------------------------------------------------------

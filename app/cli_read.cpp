@@ -39,8 +39,13 @@ public:
         if (!longRead && !m_shown) {
             return true;
         }
-        m_err << "\r" << kProgram << ": reading " << m_name << ": "
-              << static_cast<int>(fraction * 100.0) << " %\033[K" << std::flush;
+        const int percent = static_cast<int>(fraction * 100.0);
+        if (m_shown && percent == m_percent) {
+            return true;
+        }
+        m_percent = percent;
+        m_err << "\r" << kProgram << ": reading " << m_name << ": " << percent << " %\033[K"
+              << std::flush;
         m_shown = true;
         m_drawn = now;
         return true;
@@ -59,6 +64,7 @@ private:
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point m_drawn{};
     bool m_shown = false;
+    int m_percent = -1;
 };
 
 } // namespace

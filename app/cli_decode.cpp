@@ -3,12 +3,12 @@
 #include "app/cli_decode.h"
 
 #include "app/cli.h"
+#include "app/cli_read.h"
 #include "decode/annotation_text.h"
 #include "decode/decode_job.h"
 #include "decode/decoder_args.h"
 #include "decode/decoder_catalog.h"
 #include "decode/decoder_process.h"
-#include "file/capture_file.h"
 
 #include <algorithm>
 #include <csignal>
@@ -284,10 +284,8 @@ int RunDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     request.context->requested =
         request.context->process.RequestCatalog(DecoderIdsOf(request.decoders)).status ==
         DecodeStatus::Done;
-    FileReadError error;
-    const CapturePtr capture = ReadCaptureFile(rest[1], ReadOptions{}, error);
+    const CapturePtr capture = ReadCaptureForCli(rest[1], std::nullopt, err);
     if (!capture) {
-        err << kProgram << ": cannot read " << error.Text() << "\n";
         return kCliBadArguments; // the FILE argument names no capture
     }
     return DecodeCapture(capture, request, out, err);

@@ -9,13 +9,13 @@
 //                               differ from the one before (two annotations per sample), with
 //                               the memory of this program and of the decoding process
 #include "capture/capture.h"
-#include "capture/export.h"
 #include "decode/annotation_layout.h"
 #include "decode/decode_job.h"
 #include "decode/decoder_args.h"
 #include "decode/decoder_catalog.h"
 #include "decode/decoder_process.h"
 #include "emulator/bench_signals.h"
+#include "file/capture_file.h"
 
 #include <benchmark/benchmark.h>
 
@@ -202,11 +202,8 @@ int RunLanes(std::int64_t samples) {
 }
 
 int WriteBenchVcd(const std::string& path, std::int64_t samples, int rate) {
-    CaptureData data;
-    data.rate = rate;
-    data.samples = SampleSignals(SignalSet::Bench, rate, 0, samples);
     std::string error;
-    if (!WriteWholeFile(path, ToVcd(data), error)) {
+    if (!WriteCaptureFile(path, *Bench(rate, samples), FileFormat::Vcd, error)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return 1;
     }

@@ -2,15 +2,16 @@
 #include "ui/decoder_set.h"
 
 #include "decode/annotation_text.h"
+#include "file/save_file.h"
 #include "ui/decoder_dlg.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QSettings>
 
 #include <algorithm>
@@ -398,12 +399,9 @@ bool CDecoderSet::SaveAnnotations(const QString& path, QString& error) const {
             text += "\t\t\t\t" + infos.front()->id + "\terror\t" + *stack.error + "\n";
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        error = file.errorString();
+    std::string reason;
+    if (!WriteWholeFile(QFile::encodeName(path).toStdString(), text, reason)) {
+        error = QString::fromLocal8Bit(reason.c_str());
         return false;
     }
     return true;

@@ -2,10 +2,12 @@
 // decoding a fresh capture from the emulated analyzer, samples not received left undecoded,
 // and decoders that never return or crawl, which Ctrl+C and SIGTERM end at once; the viewer's
 // unattended picture, which uses none of the user's decoders.
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "emulator/bench_signals.h"
+#include "file/capture_file.h"
+#include "file/save_file.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +70,7 @@ protected:
         bench.samples = SampleSignals(SignalSet::Bench, kRate200ns, 0, 4032);
         m_vcd = (m_dir / "bench.vcd").string();
         std::string error;
-        ASSERT_TRUE(WriteWholeFile(m_vcd, ToVcd(bench), error)) << error;
+        ASSERT_TRUE(WriteCaptureFile(m_vcd, *ToCapture(bench), FileFormat::Vcd, error)) << error;
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -226,7 +228,7 @@ TEST_F(DecodeE2E, SamplesNotReceivedAreNeverDecoded) {
     std::fill(bench.received.begin() + 1000, bench.received.begin() + 1100, 0);
     const std::string gapped = (m_dir / "gapped.vcd").string();
     std::string error;
-    ASSERT_TRUE(WriteWholeFile(gapped, ToVcd(bench), error)) << error;
+    ASSERT_TRUE(WriteCaptureFile(gapped, *ToCapture(bench), FileFormat::Vcd, error)) << error;
 
     const std::vector<std::string> decode = {"-P", kUartArg, "-A", "uart=rx-data",
                                              "--annotation-times"};

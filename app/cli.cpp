@@ -612,7 +612,7 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
     if (!decode.decoders.empty()) {
-        const int decoded = DecodeCapture(data, decode, out, err);
+        const int decoded = DecodeCapture(ToCapture(data), decode, out, err);
         return status != kCliOk ? status : decoded;
     }
     return status;

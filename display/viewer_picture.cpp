@@ -267,23 +267,37 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
                       bottom);
             Hatch(px, inGap, left, top + 1, bottom);
         }
-        // Annotation boxes: a filled box with a darker frame per span.
+        // Annotation boxes: a filled box with a darker frame per span; many boxes in one
+        // column are drawn once. Samples not received are hatched here too.
+        const std::int64_t viewFirst = static_cast<std::int64_t>(std::floor(view.firstSample));
+        const std::int64_t viewEnd =
+            static_cast<std::int64_t>(std::ceil(view.firstSample + view.VisibleSamples())) + 1;
         for (int extra = 0; extra < layout.extraRows; ++extra) {
             const int top = layout.RowTop(static_cast<int>(layout.channels.size()) + extra) + 2;
             const int bottom =
                 layout.RowTop(static_cast<int>(layout.channels.size()) + extra + 1) - 1;
-            for (const auto& box : scene.extraRows[static_cast<std::size_t>(extra)].boxes) {
-                const int x0 = std::max(BoundaryX(view, box.first), -1);
-                const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
-                if (x1 < 0 || x0 >= view.widthPx) {
-                    continue;
+            const auto& lane = scene.extraRows[static_cast<std::size_t>(extra)].lane;
+            if (lane) {
+                const auto [from, to] = lane->InView(viewFirst, viewEnd);
+                int lastX0 = -2;
+                int lastX1 = -2;
+                for (std::size_t i = from; i < to; ++i) {
+                    const LaneBox& box = lane->boxes[i];
+                    const int x0 = std::max(BoundaryX(view, box.first), -1);
+                    const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
+                    if (x1 < 0 || x0 >= view.widthPx || (x0 == lastX0 && x1 == lastX1)) {
+                        continue;
+                    }
+                    lastX0 = x0;
+                    lastX1 = x1;
+                    const QRgb fill = kBoxColours[static_cast<std::size_t>(box.colour) % 8];
+                    const QRgb frame = QColor::fromRgb(fill).darker(160).rgb();
+                    px.Fill(left + std::max(x0, 0), top, left + std::max(x1, x0 + 1), bottom, fill);
+                    px.VLine(left + x0, top, bottom, frame);
+                    px.VLine(left + x1, top, bottom, frame);
                 }
-                const QRgb fill = kBoxColours[static_cast<std::size_t>(box.colour) % 8];
-                const QRgb frame = QColor::fromRgb(fill).darker(160).rgb();
-                px.Fill(left + std::max(x0, 0), top, left + std::max(x1, x0 + 1), bottom, fill);
-                px.VLine(left + x0, top, bottom, frame);
-                px.VLine(left + x1, top, bottom, frame);
             }
+            Hatch(px, inGap, left, top, bottom);
         }
         if (const auto& t = scene.capture->triggerSample) {
             const int x = BoundaryX(view, *t);
@@ -334,15 +348,24 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
         if (!haveCapture) {
             continue;
         }
+        if (!extraRow.lane) {
+            continue;
+        }
+        const AnnotationLane& lane = *extraRow.lane;
         painter.setClipRect(left, layout.RowTop(row), view.widthPx, layout.rowHeightPx);
-        for (const auto& box : extraRow.boxes) {
+        const auto [from, to] = lane.InView(
+            static_cast<std::int64_t>(std::floor(view.firstSample)),
+            static_cast<std::int64_t>(std::ceil(view.firstSample + view.VisibleSamples())) + 1);
+        for (std::size_t i = from; i < to; ++i) {
+            const LaneBox& box = lane.boxes[i];
             const int x0 = std::max(BoundaryX(view, box.first), 0);
             const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
             if (x1 - x0 <= 2 * kTextMarginPx) {
                 continue; // a thin box shows no text at all
             }
-            for (const auto& candidate : box.texts) {
-                const QString text = QString::fromStdString(candidate);
+            for (const auto& candidate : lane.TextsOf(box)) {
+                const QString text =
+                    QString::fromUtf8(candidate.data(), static_cast<qsizetype>(candidate.size()));
                 if (metrics.horizontalAdvance(text) <= x1 - x0 - 4) {
                     painter.drawText(
                         QRect(left + x0, layout.RowTop(row), x1 - x0, layout.rowHeightPx),

@@ -468,34 +468,12 @@ void CAnalyzerDlg::WarnFromWorker(const QString& text) {
     }
 }
 
-namespace {
-// A piece of the worker's work for the GUI thread. Qt owns the event once posted and deletes
-// it unrun when the window has gone; what it captured is then released.
-class CWorkerEvent : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-    explicit CWorkerEvent(std::function<void()> work)
-        : QEvent(EventType()), m_work(std::move(work)) {}
-    std::function<void()> m_work;
-};
-} // namespace
-
 void CAnalyzerDlg::PostToGui(std::function<void()> work) {
-    auto* event = new CWorkerEvent(std::move(work));
-    QUILLON_HANDOFF_SENT(event);
-    QCoreApplication::postEvent(this, event); // Qt takes ownership
+    CWorkerEvent::Post(this, std::move(work));
 }
 
 bool CAnalyzerDlg::event(QEvent* event) {
-    QUILLON_HANDOFF_RECEIVED(event); // before even its type is read; no-op for other events
-    if (event->type() == CWorkerEvent::EventType()) {
-        static_cast<CWorkerEvent*>(event)->m_work();
-        return true;
-    }
-    return QDialog::event(event);
+    return CWorkerEvent::Run(event) || QDialog::event(event);
 }
 
 void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {

@@ -1,5 +1,6 @@
 // The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
 // the viewer shows, and the annotation rows under the channels.
+#include "capture/capture_bridge.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
 
@@ -18,7 +19,7 @@ constexpr const char* kDecoderButton = "デコーダ";
 } // namespace
 
 void CViewerWnd::AttachDecoders() {
-    m_pDecoders = new CDecoderSet(this);
+    m_pDecoders = new CDecoderSet(this, !m_bUnattended);
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(kDecoderMenu));
     m_pDecoders->AttachMenu(menu);
     if (auto* tools = findChild<QToolBar*>(QStringLiteral("viewerTools"))) {
@@ -31,19 +32,14 @@ void CViewerWnd::AttachDecoders() {
         tools->addWidget(button);
     }
     connect(this, &CViewerWnd::CaptureChanged, m_pDecoders,
-            [this] { m_pDecoders->SetCapture(m_capture); });
+            [this] { m_pDecoders->SetCapture(ToCapture(m_capture)); });
     connect(m_pDecoders, &CDecoderSet::LanesChanged, this, &CViewerWnd::ShowDecoderRows);
 }
 
 void CViewerWnd::ShowDecoderRows() {
     std::vector<ExtraRow> rows;
     for (const auto& lane : m_pDecoders->Lanes()) {
-        ExtraRow row{lane.label, {}};
-        row.boxes.reserve(lane.boxes.size());
-        for (const auto& box : lane.boxes) {
-            row.boxes.push_back({box.first, box.end, box.texts, box.colour});
-        }
-        rows.push_back(std::move(row));
+        rows.push_back({lane->label, lane});
     }
     SetExtraRows(std::move(rows));
 }

@@ -116,7 +116,8 @@ protected:
     }
 };
 
-CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
+CViewerWnd::CViewerWnd(QWidget* parent, bool bUnattended)
+    : QMainWindow(parent), m_bUnattended(bUnattended) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlag(Qt::Window);
     auto* central = new QWidget(this);
@@ -150,7 +151,8 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     AttachDecoders();
 
     QSettings settings = UserSettings();
-    const int hidden = settings.value(QString::fromLatin1(kHiddenKey), 0).toInt();
+    const int hidden =
+        m_bUnattended ? 0 : settings.value(QString::fromLatin1(kHiddenKey), 0).toInt();
     for (int channel = 0; channel < kViewerChannels; ++channel) {
         SetChannelVisible(channel, ((hidden >> channel) & 1) == 0);
     }
@@ -287,7 +289,9 @@ bool CViewerWnd::OpenFile(const QString& path) {
     }
     const CaptureData capture = ToCaptureData(*read);
     ShowCapture(capture, path);
-    UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+    if (!m_bUnattended) { // a picture without a user leaves the user's settings alone
+        UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+    }
     return true;
 }
 
@@ -568,12 +572,9 @@ void CViewerWnd::UpdateHover(int x, int y) {
         const auto sample =
             static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
         const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extra)];
-        for (const auto& box : row.boxes) {
-            if (sample >= box.first && sample < box.end) {
-                m_strHover = QString::fromStdString(
-                    row.label + ": " + (box.texts.empty() ? std::string() : box.texts.front()));
-                break;
-            }
+        if (const LaneBox* box = row.lane ? row.lane->At(sample) : nullptr) {
+            m_strHover = QString::fromStdString(row.label + ": " +
+                                                std::string(row.lane->texts->First(box->texts)));
         }
     }
     if (m_bHaveCapture && channel >= 0 && x >= layout.TraceLeft()) {
@@ -675,7 +676,9 @@ void CViewerWnd::SetChannelVisible(int channel, bool bVisible) {
     for (int c = 0; c < kViewerChannels; ++c) {
         hidden |= m_visible[static_cast<std::size_t>(c)] ? 0 : 1 << c;
     }
-    UserSettings().setValue(QString::fromLatin1(kHiddenKey), hidden);
+    if (!m_bUnattended) {
+        UserSettings().setValue(QString::fromLatin1(kHiddenKey), hidden);
+    }
     Redraw();
 }
 

@@ -33,7 +33,9 @@ ChannelNames UserChannelNames();
 class CViewerWnd : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CViewerWnd(QWidget* parent = nullptr);
+    /// bUnattended: a picture taken without a user, the same on every machine: none of the
+    /// user's hidden rows or decoders, messages to standard error instead of boxes.
+    explicit CViewerWnd(QWidget* parent = nullptr, bool bUnattended = false);
     ~CViewerWnd() override;
 
     /// A capture from the main window's last Run; replaces the shown capture only while the
@@ -65,8 +67,6 @@ public:
     [[nodiscard]] QMenu* ViewMenu() const { return m_menuView; }
     /// The protocol decoders whose annotation rows show under the channels.
     [[nodiscard]] CDecoderSet* Decoders() const { return m_pDecoders; }
-    /// Messages go to standard error instead of boxes (unattended runs).
-    void SetUnattended(bool bUnattended) { m_bUnattended = bUnattended; }
 
     // Navigation, also reachable from menus and keys.
     void OnZoomIn();

@@ -3,6 +3,7 @@
 // the next Run keeping its zoom, and a file that does not fit leaves it as it was.
 #include "emulator_port.h"
 #include "message_box_closer.h"
+#include "support/extra_rows.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/viewer_capture_bar.h"
@@ -134,7 +135,7 @@ private slots:
         QCOMPARE(viewer->CursorA(), *edge);
 
         // A row of annotations under the channels (as a protocol decoder adds them).
-        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, {"H"}, 0}}}});
+        viewer->SetExtraRows({test::OneBoxRow("UART", 0, 4032, "H")});
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 40));
         QCOMPARE(viewer->HoverText(), QStringLiteral("UART: H"));
         viewer->SetExtraRows({});

@@ -2,6 +2,7 @@
 // capture in view, an edge lands on its sample boundary at the deepest zoom, and samples not
 // received carry no trace.
 #include "display/viewer_picture.h"
+#include "support/extra_rows.h"
 
 #include <QGuiApplication>
 #include <QTest>
@@ -128,7 +129,7 @@ private slots:
         CaptureData capture;
         capture.samples.assign(kSamples, 0);
         Picture picture(capture);
-        picture.scene.extraRows = {ExtraRow{"UART", {AnnotationBox{1000, 2000, {"H"}, 1}}}};
+        picture.scene.extraRows = {test::OneBoxRow("UART", 1000, 2000, "H", 1)};
         picture.left = LayoutForScene(kWidth, kHeight, picture.scene).TraceLeft();
         picture.Draw();
         const ViewerLayout layout = LayoutForScene(kWidth, kHeight, picture.scene);

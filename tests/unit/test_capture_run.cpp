@@ -25,7 +25,7 @@ public:
     std::atomic<int> m_nLinkLost{0};
     std::atomic<int> m_nFinished{0};
     std::atomic<int> m_nNotTaking{0};
-    void ShowPacketWarning(const std::string&) override { ++m_nWarnings; }
+    void ReportPacketIncident(const PacketIncident&) override { ++m_nWarnings; }
     void ReportNotTakingCommands() override { ++m_nNotTaking; }
     void Redraw() override { ++m_nRedraws; }
     void ReportLinkLost() override { ++m_nLinkLost; }

@@ -3,6 +3,7 @@
 #include "capture/export.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
+#include "e2e/capture_files.h"
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "support/pty_pair.h"
@@ -28,44 +29,16 @@
 namespace {
 
 using namespace quillon;
+using test::CsvSamples;
+using test::KeptSamples;
+using test::Lines;
 using test::RunProgram;
+using test::Slurp;
+using test::TempDir;
 using test::Which;
 namespace fs = std::filesystem;
 
 constexpr const char* kUartText = "Hello from Quillon!\r\n";
-
-class TempDir {
-public:
-    TempDir() {
-        m_path = fs::temp_directory_path() /
-                 ("quillon-cli-e2e-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_path);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    [[nodiscard]] std::string File(const std::string& name) const {
-        return (m_path / name).string();
-    }
-
-private:
-    fs::path m_path;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::vector<std::string> Texts(const std::vector<CAnalyzerEmulator::LoggedCommand>& commands) {
     std::vector<std::string> texts;
@@ -73,15 +46,6 @@ std::vector<std::string> Texts(const std::vector<CAnalyzerEmulator::LoggedComman
         texts.push_back(c.text);
     }
     return texts;
-}
-
-/// The samples the program keeps of the emulator's last download.
-std::vector<std::uint16_t> KeptSamples(const CAnalyzerEmulator& emulator) {
-    const auto capture = emulator.LastCapture();
-    if (!capture) {
-        return {};
-    }
-    return {capture->samples.begin(), capture->samples.begin() + SampleStore::kSamplesPerCapture};
 }
 
 /// sigrok-cli's UART decoder run over a VCD file: the decoded characters.
@@ -123,27 +87,6 @@ std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
                 value = static_cast<std::uint16_t>(value | ((c - '0') << bit));
                 ++bit;
             }
-        }
-        samples.push_back(value);
-    }
-    return samples;
-}
-
-std::vector<std::uint16_t> CsvSamples(const std::string& csv, int rate) {
-    std::vector<std::uint16_t> samples;
-    auto lines = Lines(csv);
-    // A capture taken with a trigger starts with a comment line that says where it is.
-    if (!lines.empty() && lines.front().rfind("; ", 0) == 0) {
-        lines.erase(lines.begin());
-    }
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        std::istringstream row(lines[i]);
-        std::string cell;
-        std::getline(row, cell, ',');
-        EXPECT_EQ(cell, std::to_string((i - 1) * 20 * static_cast<std::size_t>(rate)));
-        std::uint16_t value = 0;
-        for (int bit = 0; std::getline(row, cell, ','); ++bit) {
-            value = static_cast<std::uint16_t>(value | ((cell == "1" ? 1 : 0) << bit));
         }
         samples.push_back(value);
     }

@@ -423,6 +423,130 @@ TEST_F(CliE2E, CountZeroRepeatsFastUntilInterruptedAndKeepsTheFilesWritten) {
     }
 }
 
+/// Waits (at most 10 s) until the analyzer has received command n times.
+bool AwaitCommand(const CAnalyzerEmulator& analyzer, const std::string& command, int n = 1) {
+    for (int i = 0; i < 1000; ++i) {
+        const auto commands = Texts(analyzer.Commands());
+        if (std::count(commands.begin(), commands.end(), command) >= n) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A trigger that never comes, waited for without end: the first Ctrl+C ends the wait as Stop
+// does, and the capture under way is downloaded and written.
+TEST_F(CliE2E, FirstCtrlCEndsAnEndlessTriggerWaitAsStopDoes) {
+    const auto result =
+        RunProgram(QUILLON_CLI,
+                   {"capture", "--trigger", "1111111111111111", "--timeout", "0", "--count", "0",
+                    "-o", m_dir.File("t.csv")},
+                   {"QUILLON_PORTS=COM3=" + m_analyzer.SlavePath()}, [&](pid_t pid) {
+                       EXPECT_TRUE(AwaitCommand(m_analyzer, "REQTR\r", 3));
+                       ::kill(pid, SIGINT);
+                   });
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("Ctrl+C again abandons it"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("the trigger wait ended on Ctrl+C"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("interrupted after 1 capture(s)"), std::string::npos) << result.err;
+    // Stop's commands: the arm after the last poll, then the download.
+    const auto commands = Texts(m_analyzer.Commands());
+    const auto dld = std::find(commands.begin(), commands.end(), "DLD\r");
+    ASSERT_NE(dld, commands.end());
+    EXPECT_EQ(*(dld - 1), "CAP\r");
+    EXPECT_EQ(CsvSamples(Slurp(m_dir.File("t-001.csv")), 1), KeptSamples(m_analyzer));
+    EXPECT_FALSE(fs::exists(m_dir.File("t-002.csv")));
+}
+
+// A second Ctrl+C abandons the capture under way; SIGTERM does so at once. Files written
+// before stay whole, nothing half-written is left, and the analyzer is armed again.
+TEST_F(CliE2E, SecondCtrlCOrSigtermAbandonsTheCaptureUnderWay) {
+    struct Case {
+        std::vector<int> sent;
+        int status;
+    };
+    for (const Case& c : {Case{{SIGINT, SIGINT}, 130}, Case{{SIGTERM}, 143}}) {
+        CAnalyzerEmulator analyzer;
+        ASSERT_TRUE(analyzer.Start());
+        TempDir dir;
+        const auto result =
+            RunProgram(QUILLON_CLI, {"capture", "--count", "3", "-o", dir.File("a.vcd")},
+                       {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()}, [&](pid_t pid) {
+                           // During the second download.
+                           EXPECT_TRUE(AwaitCommand(analyzer, "DLD\r", 2));
+                           EXPECT_TRUE(AwaitCommand(analyzer, "REQPK\r", 64 + 10));
+                           for (const int signal : c.sent) {
+                               ::kill(pid, signal);
+                               std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                           }
+                       });
+        EXPECT_EQ(result.exitCode, c.status) << result.err;
+        EXPECT_NE(result.err.find("the capture under way was not written"), std::string::npos)
+            << result.err;
+        EXPECT_NE(Slurp(dir.File("a-001.vcd")).find("\n#80640\n"), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir.File("a-002.vcd")));
+        for (const auto& entry : fs::directory_iterator(dir.File(""))) {
+            EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos);
+        }
+        EXPECT_TRUE(AwaitCommand(analyzer, "CAP\r", 3)); // start-up, 1st and cancelled run
+        const auto commands = Texts(analyzer.Commands());
+        EXPECT_EQ(commands.back(), "CAP\r");
+        // The download under way was cut short, not finished first.
+        EXPECT_LT(std::count(commands.begin(), commands.end(), "REQPK\r"), 2 * 64);
+    }
+}
+
+// Ctrl+C ends a single capture too, also with the decoders' interpreter loaded.
+TEST_F(CliE2E, CtrlCEndsASingleCaptureWithDecodersLoaded) {
+    const auto result =
+        RunProgram(QUILLON_CLI,
+                   {"capture", "--trigger", "1111111111111111", "--timeout", "0", "-o",
+                    m_dir.File("d.vcd"), "-P", "uart:rx=D8:baudrate=921600"},
+                   {"QUILLON_PORTS=COM3=" + m_analyzer.SlavePath()}, [&](pid_t pid) {
+                       EXPECT_TRUE(AwaitCommand(m_analyzer, "REQTR\r", 3));
+                       ::kill(pid, SIGINT);
+                       EXPECT_TRUE(AwaitCommand(m_analyzer, "DLD\r"));
+                       ::kill(pid, SIGINT);
+                   });
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_FALSE(fs::exists(m_dir.File("d.vcd")));
+}
+
+// Repeated captures go on after an incomplete one; a packet beyond the kept samples leaves
+// each capture whole.
+TEST_F(CliE2E, CountGoesOnAfterALostPacketAndKnowsWhichOnesMatter) {
+    struct Case {
+        int packet;
+        int status;
+        std::size_t unknownRows;
+    };
+    for (const Case& c : {Case{40, 0, 0}, Case{3, 5, 128}}) {
+        EmulatorOptions options;
+        options.fault = EmulatorFault::ShortPacket;
+        options.faultPacket = c.packet;
+        options.shortPacketBytes = 100;
+        CAnalyzerEmulator analyzer(options);
+        ASSERT_TRUE(analyzer.Start());
+        TempDir dir;
+        const auto result =
+            RunProgram(QUILLON_CLI, {"capture", "--fast", "--count", "2", "-o", dir.File("c.csv")},
+                       {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
+        EXPECT_EQ(result.exitCode, c.status) << result.err;
+        EXPECT_NE(result.err.find("2 packet warning(s) in 2 capture(s)"), std::string::npos)
+            << result.err;
+        for (const char* name : {"c-001.csv", "c-002.csv"}) {
+            const auto rows = Lines(Slurp(dir.File(name)));
+            ASSERT_EQ(rows.size(), 1u + 4032u) << name;
+            EXPECT_EQ(static_cast<std::size_t>(
+                          std::count_if(rows.begin(), rows.end(),
+                                        [](const std::string& row) { return row.back() == ','; })),
+                      c.unknownRows)
+                << name;
+        }
+    }
+}
+
 TEST_F(CliE2E, BusyPortIsNamedAsTheCauseWhenNothingIsFound) {
     CSerialPort holder; // another program has the analyzer's port
     ASSERT_EQ(holder.OpenPath(m_analyzer.SlavePath(), CSerialPort::kAnalyzerBaud), 1);

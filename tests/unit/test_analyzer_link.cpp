@@ -174,6 +174,28 @@ TEST_F(LinkTest, TriggerReplyThatCameAfterThePreviousPollCounts) {
     EXPECT_EQ(m_link.PollTrigger(), 0);
 }
 
+// With fast replies a trigger reply is taken at once, but the analyzer is not polled faster
+// than without them.
+TEST_F(LinkTest, FastRepliesKeepTheTriggerPollsPace) {
+    m_link.SetFastReplies(true);
+    std::atomic<int> polls{0};
+    FarEnd far(m_pty, [&](const std::string& c) -> std::string {
+        if (c != "REQTR\r") {
+            return {};
+        }
+        return ++polls >= 5 ? "KTRY\r" : "KNTR\r";
+    });
+    const auto start = std::chrono::steady_clock::now();
+    int result = 0;
+    for (int i = 0; i < 5 && result == 0; ++i) {
+        result = m_link.PollTrigger();
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(polls, 5);
+    EXPECT_GE(took, 4 * kPollPause); // four polls without the trigger, each its whole pause
+}
+
 TEST_F(LinkTest, FastRepliesKeepTheAcceptanceRules) {
     m_link.SetFastReplies(true);
     std::atomic<int> extraAfterUs{-1}; // a 257th byte this long after the packet; -1: none

@@ -79,10 +79,9 @@ constexpr const char* kUsage =
     "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
     "                       2us/d 5us/d\n"
     "  --count N            N captures one after another into FILE numbered NAME-001.EXT,\n"
-    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C, which ends after the\n"
-    "                       capture under way (a second Ctrl+C abandons it)\n"
-    "  --fast               read each reply as soon as it is complete instead of after the\n"
-    "                       fixed pause (the pause stays the upper bound)\n"
+    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C\n"
+    "  --fast               take each packet as soon as it is complete instead of after the\n"
+    "                       fixed pause, and ask for the next one at once\n"
     "  --reply-delay MS     reply wait after the identification and reset commands\n"
     "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
@@ -92,6 +91,9 @@ constexpr const char* kUsage =
     "                       i2c:scl=D13:sda=D14\n"
     "  -A ANNOTATIONS       annotations to print: uart=rx-data (classes or rows, by ':')\n"
     "  --annotation-times   print start-end sample and time before each annotation\n"
+    "\n"
+    "Ctrl+C finishes the capture under way (a trigger wait ends as Stop ends it) and\n"
+    "starts no other; a second Ctrl+C abandons it, as SIGTERM does.\n"
     "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
@@ -103,9 +105,11 @@ constexpr const char* kUsage =
     "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"
-    "     is written, the missing samples as unknown (nothing if no packet arrived)\n"
-    "  6  a protocol decoder failed\n";
+    "  5  the analyzer stopped answering, or packets holding kept samples were not\n"
+    "     received; what arrived is written, the missing samples as unknown (nothing\n"
+    "     if no packet arrived)\n"
+    "  6  a protocol decoder failed\n"
+    "  130, 143  capture abandoned by a second Ctrl+C or by SIGTERM\n";
 
 struct CaptureOptions {
     std::string port;

@@ -90,7 +90,8 @@ void CAnalyzerLink::RememberReplyDelay(std::chrono::milliseconds delay) {
 }
 
 std::chrono::milliseconds CAnalyzerLink::LateReplyWait() const {
-    return std::max(kLateReplyWait, std::chrono::milliseconds(m_nReplyDelayMs.load()));
+    return std::clamp(std::chrono::milliseconds(m_nReplyDelayMs.load()), kLateReplyWait,
+                      kLateReplyWaitLimit);
 }
 
 void CAnalyzerLink::ArmCapture() {

@@ -18,6 +18,9 @@ inline constexpr std::chrono::milliseconds kFastQuietGap = 2ms;
 /// later than this (or than the reply wait, if longer) is taken as lost. The analyzer answers
 /// in about 3 ms; a reply that took longer than this is out of any order we can vouch for.
 inline constexpr std::chrono::milliseconds kLateReplyWait = 500ms;
+/// The longest a missing reply is waited for, however long the reply wait: a packet later
+/// than this is not received (a download of 64 packets must end in reasonable time).
+inline constexpr std::chrono::milliseconds kLateReplyWaitLimit = 10'000ms;
 /// A line that never goes quiet (an analyzer that babbles) is given up this long after the
 /// wait for quiet would have ended on a quiet line.
 inline constexpr std::chrono::milliseconds kBabbleBound = 2000ms;
@@ -90,7 +93,7 @@ public:
     PacketReply RequestPacket(unsigned char* packet, bool bWaitForLate = true);
 
     /// How long a missing reply is waited for: kLateReplyWait, or the reply wait of the last
-    /// identification or reset if that is longer.
+    /// identification or reset if that is longer, at most kLateReplyWaitLimit.
     [[nodiscard]] std::chrono::milliseconds LateReplyWait() const;
 
     /// Fast replies: a text reply is read once its '\r' has arrived, a packet once 256

@@ -174,6 +174,39 @@ TEST_F(LinkTest, TriggerReplyThatCameAfterThePreviousPollCounts) {
     EXPECT_EQ(m_link.PollTrigger(), 0);
 }
 
+// A reply later than the late-reply wait is given up; a longer reply wait lengthens it.
+TEST_F(LinkTest, TheReplyWaitLengthensTheWaitForALatePacket) {
+    FarEnd far(m_pty, [&](const std::string& c) -> std::string {
+        if (c != "REQPK\r") {
+            return {};
+        }
+        std::this_thread::sleep_for(kLateReplyWait + 150ms);
+        return std::string(256, '\x44');
+    });
+    std::array<unsigned char, 256> packet{};
+    auto reply = m_link.RequestPacket(packet.data());
+    EXPECT_EQ(reply.shape, Shape::Missing);
+    EXPECT_TRUE(reply.mayStillCome);
+    m_link.SettleLine(300ms); // the late one goes
+    m_host.m_delay = kLateReplyWait + 400ms;
+    m_link.ResetDevice();
+    EXPECT_EQ(m_link.LateReplyWait(), kLateReplyWait + 400ms);
+    reply = m_link.RequestPacket(packet.data());
+    EXPECT_EQ(reply.shape, Shape::Whole);
+    EXPECT_FALSE(reply.prompt);
+    EXPECT_EQ(packet[0], 0x44);
+    // Bounded however long the reply wait, never shorter than the least wait.
+    m_host.m_delay = 60'000ms;
+    std::atomic<bool> cancel{true}; // the reset's own pause is not waited out here
+    m_link.SetCancelFlag(&cancel);
+    m_link.ResetDevice();
+    m_link.SetCancelFlag(nullptr);
+    EXPECT_EQ(m_link.LateReplyWait(), kLateReplyWaitLimit);
+    m_host.m_delay = 0ms;
+    m_link.ResetDevice();
+    EXPECT_EQ(m_link.LateReplyWait(), kLateReplyWait);
+}
+
 // With fast replies a trigger reply is taken at once, but the analyzer is not polled faster
 // than without them.
 TEST_F(LinkTest, FastRepliesKeepTheTriggerPollsPace) {

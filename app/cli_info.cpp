@@ -95,8 +95,8 @@ void PrintJson(const std::vector<ChannelRow>& rows, double period, std::ostream&
 void PrintTable(const std::string& file, const CaptureData& capture,
                 const std::vector<ChannelRow>& rows, double period, std::ostream& out) {
     const double length = period * static_cast<double>(capture.samples.size());
-    out << file << ": " << capture.samples.size() << " samples of " << FormatTime(period) << ", "
-        << FormatTime(length);
+    out << file << ": " << capture.samples.size() << " samples of " << FormatDuration(period) << ", "
+        << FormatDuration(length);
     if (capture.triggerSample) {
         out << ", trigger at sample " << *capture.triggerSample;
     }
@@ -120,13 +120,13 @@ void PrintTable(const std::string& file, const CaptureData& capture,
             if (!samples) {
                 return std::nullopt;
             }
-            return FormatTime(static_cast<double>(*samples) * period);
+            return FormatDuration(static_cast<double>(*samples) * period);
         };
         std::optional<std::string> periodText;
         std::optional<std::string> frequencyText;
         std::optional<std::string> dutyText;
         if (s.periodSamples && s.dutyCycle) {
-            periodText = FormatTime(*s.periodSamples * period);
+            periodText = FormatDuration(*s.periodSamples * period);
             frequencyText = FormatFrequency(1.0 / (*s.periodSamples * period));
             char duty[16];
             std::snprintf(duty, sizeof duty, "%.1f %%", *s.dutyCycle * 100.0);

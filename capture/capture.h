@@ -46,6 +46,13 @@ std::string DefaultChannelName(int channel);
 
 class Capture {
 public:
+    /// Captures are made only by CaptureBuilder.
+    class Key {
+        friend class CaptureBuilder;
+        Key() = default;
+    };
+    explicit Capture(Key /*key*/) {}
+
     [[nodiscard]] int ChannelCount() const;
     [[nodiscard]] std::int64_t SampleCount() const;
     [[nodiscard]] const SamplePeriod& Period() const;
@@ -97,7 +104,6 @@ public:
 
 private:
     friend class CaptureBuilder;
-    Capture() = default;
     struct Data;
     std::shared_ptr<const Data> m_data;
 };

@@ -5,13 +5,6 @@
 
 namespace quillon {
 
-std::string DefaultChannelName(int channel) {
-    // Appended, not "D" + to_string(n): GCC 12 warns falsely (-Wrestrict) on that at -O3.
-    std::string name = "D";
-    name += std::to_string(channel);
-    return name;
-}
-
 ChannelNames DefaultChannelNames() {
     ChannelNames names;
     for (int n = 0; n < kExportChannels; ++n) {

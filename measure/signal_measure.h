@@ -3,6 +3,7 @@
 // Nothing is measured across samples the run did not receive. No toolkit; any thread.
 #pragma once
 
+#include "capture/capture.h"
 #include "capture/capture_data.h"
 
 #include <array>
@@ -50,8 +51,8 @@ std::optional<PulseInfo> MeasureAt(const CaptureData& capture, const EdgeIndex& 
 
 /// One channel over the whole capture.
 struct ChannelSummary {
-    int rising = 0;
-    int falling = 0;
+    std::int64_t rising = 0;
+    std::int64_t falling = 0;
     std::optional<std::int64_t> shortestHighSamples; ///< whole pulses only (edge to edge)
     std::optional<std::int64_t> shortestLowSamples;
     /// Set when the channel is periodic: at least two whole periods (rising edge to rising
@@ -60,5 +61,18 @@ struct ChannelSummary {
     std::optional<double> dutyCycle; ///< 0 .. 1, high time over period
 };
 ChannelSummary SummarizeChannel(const CaptureData& capture, const EdgeIndex& index, int channel);
+
+// The same on the capture model; per channel, only that channel's gaps count. The EdgeIndex
+// forms above go once the viewer draws from the model.
+
+/// The edge of channel nearest to boundary (in samples), if one lies within maxDistance; the
+/// later one when two are as near.
+std::optional<std::int64_t> NearestEdge(const Capture& capture, int channel, double boundary,
+                                        double maxDistance);
+/// nullopt when the sample lies outside the capture or was not received on that channel.
+std::optional<PulseInfo> MeasureAt(const Capture& capture, int channel, std::int64_t sample);
+/// The channel over samples [first, end) (end < 0: to the end of the capture).
+ChannelSummary SummarizeChannel(const Capture& capture, int channel, std::int64_t first = 0,
+                                std::int64_t end = -1);
 
 } // namespace quillon

@@ -16,12 +16,6 @@ double MinPixelsPerSample(std::int64_t sampleCount, int widthPx) {
                : kMaxPixelsPerSample;
 }
 
-// value with at most `significant` digits, trailing zeros dropped.
-std::string Compact(double value, int significant) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*g", significant, value);
-    return text;
-}
 } // namespace
 
 Viewport FitAll(std::int64_t sampleCount, int widthPx) {
@@ -134,34 +128,6 @@ std::vector<TimeTick> TimeTicks(const Viewport& view, std::int64_t periodPs, int
         ticks.push_back(std::move(tick));
     }
     return ticks;
-}
-
-std::string FormatTime(double seconds) {
-    const double magnitude = std::fabs(seconds);
-    if (magnitude == 0.0) {
-        return "0 s";
-    }
-    if (magnitude < 1e-6) {
-        return Compact(seconds * 1e9, 4) + " ns";
-    }
-    if (magnitude < 1e-3) {
-        return Compact(seconds * 1e6, 4) + " \u00b5s";
-    }
-    if (magnitude < 1.0) {
-        return Compact(seconds * 1e3, 4) + " ms";
-    }
-    return Compact(seconds, 4) + " s";
-}
-
-std::string FormatFrequency(double hertz) {
-    const double magnitude = std::fabs(hertz);
-    if (magnitude >= 1e6) {
-        return Compact(hertz / 1e6, 4) + " MHz";
-    }
-    if (magnitude >= 1e3) {
-        return Compact(hertz / 1e3, 4) + " kHz";
-    }
-    return Compact(hertz, 4) + " Hz";
 }
 
 int ViewerLayout::TraceRowAtY(int y) const {

@@ -3,6 +3,8 @@
 // Pure functions of (capture size, viewport); no toolkit.
 #pragma once
 
+#include "capture/units.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -58,11 +60,6 @@ struct TimeTick {
 };
 /// Ticks on a 1-2-5 grid at least minSpacingPx apart, times from the start of sample 0.
 std::vector<TimeTick> TimeTicks(const Viewport& view, std::int64_t periodPs, int minSpacingPx = 90);
-
-/// "20 ns", "1.5 µs", "80.64 ms", "2 s": up to 4 significant digits.
-std::string FormatTime(double seconds);
-/// "1 kHz", "460.8 kHz", "50 MHz".
-std::string FormatFrequency(double hertz);
 
 inline constexpr int kViewerChannels = 16;
 using RowVisibility = std::array<bool, kViewerChannels>;

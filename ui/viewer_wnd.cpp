@@ -92,7 +92,7 @@ std::int64_t SampleCountOf(const CaptureData& capture) {
 }
 
 QString TimeText(double seconds) {
-    return QString::fromStdString(FormatTime(seconds));
+    return QString::fromStdString(FormatDuration(seconds));
 }
 
 } // namespace

@@ -92,17 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TickCase{20'000'000, 1824.0 / 4032, "5 ms", "10 ms"},
                       TickCase{20'000'000, 40.0, "50 \u00b5s", "100 \u00b5s"}));
 
-TEST(ViewMath, TimesAndFrequenciesInEngineeringUnits) {
-    EXPECT_EQ(FormatTime(20e-9), "20 ns");
-    EXPECT_EQ(FormatTime(1.5e-6), "1.5 \u00b5s");
-    EXPECT_EQ(FormatTime(80.64e-3), "80.64 ms");
-    EXPECT_EQ(FormatTime(-2e-6), "-2 \u00b5s");
-    EXPECT_EQ(FormatTime(0.0), "0 s");
-    EXPECT_EQ(FormatFrequency(1000.0), "1 kHz");
-    EXPECT_EQ(FormatFrequency(460800.0), "460.8 kHz");
-    EXPECT_EQ(FormatFrequency(50e6), "50 MHz");
-}
-
 TEST(ViewMath, LayoutPutsD15FirstLeavesHiddenRowsOutAndAddsExtraRowsBelow) {
     RowVisibility visible;
     visible.fill(true);

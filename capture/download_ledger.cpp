@@ -25,7 +25,7 @@ std::vector<PacketIncident> CDownloadLedger::Record(int packet, const PacketRepl
     status = Status::NotReceived;
     if (m_state == State::OnTrust) {
         const bool healthy =
-            reply.strayBefore == 0 && reply.shape == PacketReply::Shape::Whole && reply.prompt;
+            reply.strayBefore == 0 && reply.shape == PacketReply::Shape::Whole && reply.timely;
         const bool lineDead = (reply.shape == PacketReply::Shape::Missing ||
                                reply.shape == PacketReply::Shape::Short) &&
                               !reply.mayStillCome;

@@ -13,10 +13,12 @@
 //   before the next request went out: they take that packet back.
 // - A reply that has not come whole when the link gives up waiting may still come, later than
 //   any wait. The download goes on "on trust": the packets after it are held back until the
-//   end. They count only if each came whole within the pause, as a healthy analyzer answers,
-//   and nothing more came after the last one while the line was let go quiet. Anything else
-//   (a late, short, long or missing reply, a stray byte) shows a reply came later than the
-//   link waited: which reply is which can no longer be told, and every packet from the lost
+//   end. They count only if each came whole within half the late-reply wait, and nothing more
+//   came after the last one while the line was let go quiet. Had the lost reply come after
+//   the next request went out, it would stand in that request's time, and the reply after it
+//   would come nearly a whole wait after its own request. Anything else (a reply that late,
+//   a short, long or missing reply, a stray byte) shows a reply came later than the link
+//   waited: which reply is which can no longer be told, and every packet from the lost
 //   reply on is not received ("out of step"). So is the packet before the lost reply, unless
 //   what came late was exactly one packet: had that packet's own end been late, it would
 //   have come ahead of the late reply, one byte more.

@@ -150,20 +150,28 @@ struct CAnalyzerLink::ReplyWatch {
     Clock::time_point lastChange; ///< when count last grew; the request's time before any byte
     bool extraAhead = false;
     bool prompt = false;
+    Clock::time_point wholeAt;     ///< when the count became 256
+    Clock::time_point wholeSeenAt; ///< the last look that still found exactly 256
 
     explicit ReplyWatch(Clock::time_point now)
         : sent(now), pauseEnd(now + kPacketPause), lastChange(now) {}
     void Look(int waiting, Clock::time_point now) {
         if (waiting <= count) {
+            if (count == kPacketSize) {
+                wholeSeenAt = now; // 256 still standing
+            }
             return; // nothing new (a dead line reads as 0: what came stays counted)
         }
         if (waiting > kPacketSize && count <= kPacketSize) {
-            // Bytes beyond a packet: after 256 that stood quiet they trail the packet, else
-            // they came with it or ahead of it.
-            extraAhead = !(count == kPacketSize && now - lastChange >= kFastQuietGap);
+            // Bytes beyond a packet: after 256 that were seen standing quiet they trail the
+            // packet, else they came with it or ahead of it.
+            extraAhead = !(count == kPacketSize && wholeSeenAt - lastChange >= kFastQuietGap);
         }
         count = waiting;
         lastChange = now;
+        if (count == kPacketSize) {
+            wholeAt = now;
+        }
     }
     [[nodiscard]] bool WholeAndQuiet(Clock::time_point now) const {
         return count == kPacketSize && now - lastChange >= kFastQuietGap;
@@ -238,6 +246,7 @@ PacketReply CAnalyzerLink::RequestPacket(unsigned char* packet, bool bWaitForLat
         if (got == kPacketSize) {
             reply.shape = PacketReply::Shape::Whole;
             reply.prompt = watch.prompt;
+            reply.timely = watch.wholeAt - watch.sent <= LateReplyWait() / 2;
             return reply;
         }
         reply.count = got; // the line died under the read

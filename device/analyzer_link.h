@@ -50,6 +50,10 @@ struct PacketReply {
     int count = 0;
     /// Whole within the fixed pause after the request, as a healthy analyzer answers.
     bool prompt = false;
+    /// Whole within half the late-reply wait after the request: late perhaps, but far from
+    /// the wait, so not a reply that was given up before (one of those comes in the next
+    /// request's time only shortly after it, and the one after it then nearly a wait late).
+    bool timely = false;
     /// Long: the bytes beyond a packet came with or ahead of its 256 (not after 256 that had
     /// stood quiet for kFastQuietGap), so they may be the late end of the previous packet.
     bool extraAhead = false;

@@ -13,15 +13,21 @@ using namespace quillon;
 using Shape = PacketReply::Shape;
 using Kind = PacketIncident::Kind;
 
-PacketReply Whole(bool prompt = true) {
+PacketReply Whole(bool prompt = true, bool timely = true) {
     PacketReply r;
     r.shape = Shape::Whole;
     r.count = kPacketSize;
     r.prompt = prompt;
+    r.timely = timely;
     return r;
 }
+/// Whole only after the pause, but well within the late-reply wait.
+PacketReply Slow() {
+    return Whole(false, true);
+}
+/// Whole only near the end of the late-reply wait.
 PacketReply Late() {
-    return Whole(false);
+    return Whole(false, false);
 }
 PacketReply Missing(bool mayStillCome = true) {
     PacketReply r;
@@ -124,6 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Nothing ever came: one packet lost, the rest kept once nothing came at the end.
         LedgerCase{
             "dropped_packet", {{5, Missing()}}, true, 0, {5}, {{Kind::Rejected, 5, 0, 5, 5}}},
+        // Slow on trust (a busy machine) but far from the wait: still kept.
+        LedgerCase{"dropped_packet_then_slow_replies",
+                   {{5, Missing()}, {6, Slow()}, {20, Slow()}},
+                   true,
+                   0,
+                   {5},
+                   {{Kind::Rejected, 5, 0, 5, 5}}},
         // ... but what came at the end shows the "dropped" reply was only late.
         LedgerCase{"dropped_packet_then_bytes_at_the_end",
                    {{5, Missing()}},

@@ -28,6 +28,7 @@ using test::RunProgram;
 
 constexpr int kWindowTimeoutMs = 60'000;
 constexpr int kKeptPacketCount = 32;
+constexpr const char* kReplyDelay = "150";
 
 struct WireCase {
     const char* name;
@@ -40,7 +41,16 @@ struct WireCase {
     std::set<int> lost;        ///< kept packets marked not received
     std::vector<int> warnings; ///< the N of each "Packet is not 256. it's N", in order
     bool outOfStep = false;    ///< a reply came later than waited for: told once more
+    /// Out of step, whether the packet before the lost one goes too depends on which reply
+    /// showed it (one that came whole, or one still missing after the wait): either is right.
+    int mayAlsoLose = -1;
 };
+
+/// The lost packets are those expected, give or take c.mayAlsoLose.
+bool LostAsExpected(std::set<int> lost, const WireCase& c) {
+    lost.erase(c.mayAlsoLose);
+    return lost == c.lost;
+}
 
 void PrintTo(const WireCase& c, std::ostream* os) {
     *os << c.name;
@@ -114,8 +124,11 @@ TEST_P(WireE2E, NoSampleMarkedReceivedIsWrong) {
     test::ScopedEnv ports("QUILLON_PORTS", "COM3=" + forWindow.SlavePath());
 
     // The command and the unattended window in processes of their own, meanwhile the window.
-    std::vector<std::string> cliArgs = {"capture", "-o", csv};
-    std::vector<std::string> shotArgs = {"--screenshot", dir.File("shot.png")};
+    // Three programs start at once (under the sanitizers too): identification gets more
+    // than 30 ms. The late-reply wait stays as it is (it is never below 500 ms).
+    std::vector<std::string> cliArgs = {"capture", "--reply-delay", kReplyDelay, "-o", csv};
+    std::vector<std::string> shotArgs = {"--reply-delay", kReplyDelay, "--screenshot",
+                                         dir.File("shot.png")};
     if (c.fast) {
         cliArgs.emplace_back("--fast");
     }
@@ -140,6 +153,7 @@ TEST_P(WireE2E, NoSampleMarkedReceivedIsWrong) {
     {
         CAnalyzerDlg dlg;
         dlg.SetUnattended(true); // messages to standard error, no boxes
+        dlg.SetStartReplyDelay(QString::fromLatin1(kReplyDelay));
         QObject::connect(&dlg, &CAnalyzerDlg::MessageShown,
                          [&messages](const QString& text) { messages << text; });
         dlg.OnInitDialog();
@@ -154,7 +168,9 @@ TEST_P(WireE2E, NoSampleMarkedReceivedIsWrong) {
         const std::string window = dir.File("window.csv");
         const QString told = messages.join(QString());
         ASSERT_TRUE(dlg.SaveCapture(QString::fromStdString(window)));
-        EXPECT_EQ(CheckedLostPackets(window, forWindow), c.lost) << "the window";
+        const auto lost = CheckedLostPackets(window, forWindow);
+        EXPECT_TRUE(LostAsExpected(lost, c))
+            << "the window lost " << ::testing::PrintToString(lost);
         EXPECT_EQ(WarningCounts(told.toStdString()), c.warnings) << told.toStdString();
         EXPECT_EQ(told.contains(QString::fromUtf8(kOutOfStepText).section(' ', 0, 0)), c.outOfStep)
             << told.toStdString();
@@ -163,7 +179,8 @@ TEST_P(WireE2E, NoSampleMarkedReceivedIsWrong) {
     shotThread.join();
 
     EXPECT_EQ(cli.exitCode, c.exitStatus) << cli.err;
-    EXPECT_EQ(CheckedLostPackets(csv, forCli), c.lost) << "quillon-cli";
+    const auto lost = CheckedLostPackets(csv, forCli);
+    EXPECT_TRUE(LostAsExpected(lost, c)) << "quillon-cli lost " << ::testing::PrintToString(lost);
     EXPECT_EQ(WarningCounts(cli.err), c.warnings) << cli.err;
     EXPECT_EQ(cli.err.find("came later than it was waited for") != std::string::npos, c.outOfStep)
         << cli.err;
@@ -195,17 +212,29 @@ INSTANTIATE_TEST_SUITE_P(
                  5,
                  Packets(5, kKeptPacketCount - 1),
                  {0},
-                 true},
+                 true,
+                 4},
         // A noise byte and 255 bytes, the last one 20 ms later: too many at the pause; fast
         // download has asked for packet 6 by then, which the late byte came ahead of.
-        WireCase{"noise_front_split", EmulatorFault::NoiseFront, 5, 0, 20, false, 5, {5}, {257}},
+        // (On a machine so busy that the last byte comes after the pause, packet 6 goes too.)
+        WireCase{"noise_front_split",
+                 EmulatorFault::NoiseFront,
+                 5,
+                 0,
+                 20,
+                 false,
+                 5,
+                 {5},
+                 {257},
+                 false,
+                 6},
         WireCase{
             "noise_front_split_fast", EmulatorFault::NoiseFront, 5, 0, 20, true, 5, {5, 6}, {257}},
         // Noise in front of a whole packet: it may be the end of the packet before.
         WireCase{"noise_front", EmulatorFault::NoiseFront, 5, 0, 0, false, 5, {4, 5}, {257}},
         WireCase{"noise_front_fast", EmulatorFault::NoiseFront, 5, 0, 0, true, 5, {4, 5}, {257}},
         // A stray byte 10 ms after a whole packet.
-        WireCase{"stray_byte", EmulatorFault::StrayByte, 5, 0, 10, false, 5, {5}, {257}},
+        WireCase{"stray_byte", EmulatorFault::StrayByte, 5, 0, 10, false, 5, {5}, {257}, false, 6},
         WireCase{"stray_byte_fast", EmulatorFault::StrayByte, 5, 0, 10, true, 5, {5, 6}, {257}},
         // Nothing ever comes: one packet lost, the rest kept.
         WireCase{"dropped", EmulatorFault::DropPacket, 5, 0, 0, false, 5, {5}, {0}},

@@ -26,7 +26,7 @@ TEST(EmulatorCommandLine, ReadsEveryOption) {
         {"--link",          "/tmp/la", "--log",     "/tmp/la.log", "--fault",       "short-packet",
          "--fault-packet",  "63",      "--delay",   "250",         "--short-bytes", "17",
          "--garbage-bytes", "3",       "--gentype", "1",           "--line-rate",   "921600",
-         "--gap",           "20"});
+         "--glitch",        "50",      "--gap",     "20"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_FALSE(parsed.help);
     const EmulatorOptions& o = parsed.options;
@@ -40,6 +40,7 @@ TEST(EmulatorCommandLine, ReadsEveryOption) {
     EXPECT_EQ(o.genType, '1');
     EXPECT_EQ(o.lineRateBaud, 921600);
     EXPECT_EQ(o.gap, std::chrono::milliseconds(20));
+    EXPECT_EQ(o.glitchEvery, 50);
 }
 
 TEST(EmulatorCommandLine, DefaultsWithoutArguments) {
@@ -71,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<std::string>{"--garbage-bytes", "0"},
         std::vector<std::string>{"--gentype", "12"}, std::vector<std::string>{"--gentype", ""},
         std::vector<std::string>{"--port", "/dev/x"},
-        std::vector<std::string>{"--line-rate", "fast"}, std::vector<std::string>{"stray"}));
+        std::vector<std::string>{"--line-rate", "fast"}, std::vector<std::string>{"--glitch", "-1"},
+        std::vector<std::string>{"stray"}));
 
 } // namespace
 } // namespace quillon

@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <ostream>
 #include <regex>
 #include <set>
@@ -38,18 +39,21 @@ struct WireCase {
     int gapMs;   ///< noise-front: its last byte this much later; stray-byte: the stray's delay
     bool fast;
     int exitStatus;            ///< quillon-cli's and quillon --screenshot's
-    std::set<int> lost;        ///< kept packets marked not received
+    std::set<int> lost;        ///< kept packets marked not received (at least these)
     std::vector<int> warnings; ///< the N of each "Packet is not 256. it's N", in order
     bool outOfStep = false;    ///< a reply came later than waited for: told once more
-    /// Out of step, whether the packet before the lost one goes too depends on which reply
-    /// showed it (one that came whole, or one still missing after the wait): either is right.
-    int mayAlsoLose = -1;
+    /// Packets that timing may cost as well, each way right: out of step, whether the packet
+    /// before the lost one goes too depends on which reply showed it; a byte close to a
+    /// packet's pause, or a reader held up on a busy machine, may make one more doubtful.
+    std::set<int> mayAlsoLose = {};
 };
 
 /// The lost packets are those expected, give or take c.mayAlsoLose.
-bool LostAsExpected(std::set<int> lost, const WireCase& c) {
-    lost.erase(c.mayAlsoLose);
-    return lost == c.lost;
+bool LostAsExpected(const std::set<int>& lost, const WireCase& c) {
+    std::set<int> allowed = c.lost;
+    allowed.insert(c.mayAlsoLose.begin(), c.mayAlsoLose.end());
+    return std::includes(lost.begin(), lost.end(), c.lost.begin(), c.lost.end()) &&
+           std::includes(allowed.begin(), allowed.end(), lost.begin(), lost.end());
 }
 
 void PrintTo(const WireCase& c, std::ostream* os) {
@@ -213,10 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Packets(5, kKeptPacketCount - 1),
                  {0},
                  true,
-                 4},
+                 {4}},
         // A noise byte and 255 bytes, the last one 20 ms later: too many at the pause; fast
         // download has asked for packet 6 by then, which the late byte came ahead of.
-        // (On a machine so busy that the last byte comes after the pause, packet 6 goes too.)
         WireCase{"noise_front_split",
                  EmulatorFault::NoiseFront,
                  5,
@@ -227,15 +230,35 @@ INSTANTIATE_TEST_SUITE_P(
                  {5},
                  {257},
                  false,
-                 6},
-        WireCase{
-            "noise_front_split_fast", EmulatorFault::NoiseFront, 5, 0, 20, true, 5, {5, 6}, {257}},
+                 {4, 6}},
+        WireCase{"noise_front_split_fast",
+                 EmulatorFault::NoiseFront,
+                 5,
+                 0,
+                 20,
+                 true,
+                 5,
+                 {5},
+                 {257},
+                 false,
+                 {4, 6}},
         // Noise in front of a whole packet: it may be the end of the packet before.
         WireCase{"noise_front", EmulatorFault::NoiseFront, 5, 0, 0, false, 5, {4, 5}, {257}},
         WireCase{"noise_front_fast", EmulatorFault::NoiseFront, 5, 0, 0, true, 5, {4, 5}, {257}},
         // A stray byte 10 ms after a whole packet.
-        WireCase{"stray_byte", EmulatorFault::StrayByte, 5, 0, 10, false, 5, {5}, {257}, false, 6},
-        WireCase{"stray_byte_fast", EmulatorFault::StrayByte, 5, 0, 10, true, 5, {5, 6}, {257}},
+        WireCase{
+            "stray_byte", EmulatorFault::StrayByte, 5, 0, 10, false, 5, {5}, {257}, false, {4, 6}},
+        WireCase{"stray_byte_fast",
+                 EmulatorFault::StrayByte,
+                 5,
+                 0,
+                 10,
+                 true,
+                 5,
+                 {5},
+                 {257},
+                 false,
+                 {4, 6}},
         // Nothing ever comes: one packet lost, the rest kept.
         WireCase{"dropped", EmulatorFault::DropPacket, 5, 0, 0, false, 5, {5}, {0}},
         WireCase{"dropped_fast", EmulatorFault::DropPacket, 5, 0, 0, true, 5, {5}, {0}},

@@ -2,8 +2,8 @@
 #include "app/analyzer_app.h"
 
 #include "app/cli.h"
-#include "capture/export.h"
 #include "display/waveform.h"
+#include "file/save_file.h"
 
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"

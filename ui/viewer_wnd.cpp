@@ -2,9 +2,10 @@
 // DrawViewer's; measurements come from the measurement core.
 #include "ui/viewer_wnd.h"
 
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "display/waveform.h"
-#include "measure/capture_file.h"
+#include "file/capture_file.h"
+#include "file/save_file.h"
 #include "ui/decoder_set.h"
 
 #include <QAction>
@@ -277,20 +278,21 @@ ChannelNames UserChannelNames() {
 }
 
 bool CViewerWnd::OpenFile(const QString& path) {
-    CaptureData capture;
-    ReadError error;
-    if (!ReadCaptureFile(QFile::encodeName(path).toStdString(), capture, error)) {
+    FileReadError error;
+    const CapturePtr read = ReadCaptureFile(QFile::encodeName(path).toStdString(), {}, error);
+    if (!read) {
         error.file = QDir::toNativeSeparators(path).toStdString();
         Warn(Utf8(kOpenFailedText) + QString::fromStdString(error.Text()));
         return false;
     }
+    const CaptureData capture = ToCaptureData(*read);
     ShowCapture(capture, path);
     UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
     return true;
 }
 
 bool CViewerWnd::SaveFile(const QString& path) {
-    const auto format = FormatForPath(QFile::encodeName(path).toStdString());
+    const auto format = FileFormatForPath(QFile::encodeName(path).toStdString());
     if (!format) {
         Warn(Utf8(kUnknownTypeText));
         return false;
@@ -299,22 +301,19 @@ bool CViewerWnd::SaveFile(const QString& path) {
         Warn(Utf8(kNothingText));
         return false;
     }
-    std::string bytes;
-    switch (*format) {
-    case ExportFormat::Vcd:
-        bytes = ToVcd(m_capture, QDateTime::currentDateTime()
-                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                     .toStdString());
-        break;
-    case ExportFormat::Csv:
-        bytes = ToCsv(m_capture);
-        break;
-    case ExportFormat::Png:
-        bytes = EncodePng(m_canvas->m_image);
-        break;
-    }
+    const std::string file = QFile::encodeName(path).toStdString();
     std::string reason = "cannot encode the picture";
-    if (bytes.empty() || !WriteWholeFile(QFile::encodeName(path).toStdString(), bytes, reason)) {
+    bool written = false;
+    if (*format == FileFormat::Png) {
+        const std::string bytes = EncodePng(m_canvas->m_image);
+        written = !bytes.empty() && WriteWholeFile(file, bytes, reason);
+    } else {
+        written = WriteCaptureFile(file, *ToCapture(m_capture), *format, reason,
+                                   QDateTime::currentDateTime()
+                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                       .toStdString());
+    }
+    if (!written) {
         Warn(Utf8(kWriteFailedText) + QDir::toNativeSeparators(path) + QStringLiteral(" \r\n(") +
              QString::fromLocal8Bit(reason.c_str()) + QStringLiteral(")"));
         return false;

@@ -32,7 +32,8 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         return link.Port().IsHungUp() || link.Port().IsWriteStalled();
     };
 
-    if (flags.m_bTriggerMode.load() != 0) {
+    const bool triggerMode = flags.m_bTriggerMode.load() != 0; // read once per run
+    if (triggerMode) {
         for (;;) {
             ++result.triggerPolls;
             if (link.PollTrigger() == 1) {
@@ -51,6 +52,10 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     }
 
     if (!cancelled() && !lineFailed()) {
+        // The last poll's reply may still be on its way: it must not land among the packets.
+        if (triggerMode && !link.IsLastPollAnswered()) {
+            link.SettleLine(link.LateReplyWait());
+        }
         link.StartDownload();
     }
     SampleStore before; // what the places of packets not received go back to

@@ -120,11 +120,13 @@ int CAnalyzerLink::PollTrigger() {
     // Stale bytes are read away before asking; a trigger reply among them came after the
     // previous poll's pause, from an analyzer that answers late: the trigger has come.
     if (ReadAway().find(kTriggerReply) != std::string::npos) {
+        m_bLastPollAnswered = true; // what was read is the last poll's reply
         return 1;
     }
     const auto start = Clock::now();
     std::array<unsigned char, kReplyBufferSize + 1> reply{};
     ExchangeText(kCmdPollTrigger, kPollPause, reply.data());
+    m_bLastPollAnswered = std::memchr(reply.data(), '\r', kReplyBufferSize) != nullptr;
     if (IsTriggerReply(reply.data())) {
         return 1;
     }

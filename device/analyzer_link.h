@@ -82,6 +82,9 @@ public:
     /// trigger reply is taken as soon as it is complete, but a poll that finds no trigger still
     /// takes its whole 30 ms: the analyzer is polled at the same pace in both modes.
     int PollTrigger();
+    /// The last trigger poll's reply came whole within its pause (or a late one was read):
+    /// no reply of the trigger wait is still on its way.
+    [[nodiscard]] bool IsLastPollAnswered() const { return m_bLastPollAnswered; }
     /// "DLD\r", 30 ms. Bytes found waiting before the first packet request after it are left
     /// over from before (late trigger replies): the line is then let go quiet for
     /// LateReplyWait(), not only for the pause.
@@ -142,7 +145,8 @@ private:
     std::atomic<bool> m_bFast{false};
     /// The reply wait last read by an identification or reset (UI thread), for the worker.
     std::atomic<long long> m_nReplyDelayMs{kDefaultReplyDelay.count()};
-    bool m_bDownloadStart = false; ///< no packet requested since "DLD\r"
+    bool m_bDownloadStart = false;   ///< no packet requested since "DLD\r"
+    bool m_bLastPollAnswered = true; ///< see IsLastPollAnswered
 };
 
 } // namespace quillon

@@ -160,6 +160,24 @@ TEST_F(CaptureRunTest, PendingStopCostsExactlyOnePoll) {
     EXPECT_EQ(far.Commands(), Expected({"REQTR\r", "CAP\r"}));
 }
 
+// The poll during which Stop is pressed is answered only after the arm and the download
+// command have gone out: its reply must not land among the packets.
+TEST_F(CaptureRunTest, ALatePollReplyIsLetGoBeforeTheDownload) {
+    m_analyzer.m_triggerOnPoll = 0;
+    FarEnd far(m_pty, [this](const std::string& c) {
+        if (c == "REQTR\r" && m_analyzer.m_nPolls == 2) {
+            m_flags.m_bStopRequest = 1;
+            std::this_thread::sleep_for(100ms); // the analyzer answers only now
+        }
+        return m_analyzer.Answer(c);
+    });
+    m_flags.m_bTriggerMode = 1;
+    const auto result = Run();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.packetsAccepted, 64);
+    EXPECT_EQ(m_host.m_nWarnings, 0);
+}
+
 TEST_F(CaptureRunTest, HangUpStopsRequestsAndIsReportedOnce) {
     m_analyzer.m_hangUpAfterPacket = 9;
     FarEnd far(m_pty, [this](const std::string& c) { return m_analyzer.Answer(c); });

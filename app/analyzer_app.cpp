@@ -172,8 +172,9 @@ int CAnalyzerApp::RunUnattended() {
         std::fputs("quillon: no analyzer found; the picture shows no capture\n", stderr);
         return kCliNoAnalyzer;
     }
-    if (!finished || result.packetsAccepted < kPacketsPerDownload) {
-        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets arrived whole\n",
+    // Packets beyond the kept samples are stored nowhere: their loss leaves the capture whole.
+    if (!finished || !KeptSamplesReceived(result)) {
+        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets received\n",
                      finished ? result.packetsAccepted : 0, kPacketsPerDownload);
         return kCliLinkLost;
     }

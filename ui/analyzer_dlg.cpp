@@ -476,8 +476,27 @@ bool CAnalyzerDlg::event(QEvent* event) {
     return CWorkerEvent::Run(event) || QDialog::event(event);
 }
 
-void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {
-    WarnFromWorker(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+void CAnalyzerDlg::ReportPacketIncident(const PacketIncident& incident) {
+    QString text;
+    if (incident.kind == PacketIncident::Kind::OutOfStep) {
+        text = QString::fromUtf8(kOutOfStepText).arg(incident.firstVoided);
+    } else {
+        const std::string warning = PacketWarningText(incident.count);
+        text = QString::fromLatin1(warning.data(), static_cast<qsizetype>(warning.size()));
+    }
+    if (!m_bRunRepeats) {
+        WarnFromWorker(text); // a single run: the box, and the run waits for it
+        return;
+    }
+    // A repetition goes on: the warning is shown where it does not wait for anyone.
+    const QString line = text.simplified();
+    std::fprintf(stderr, "%s: warning: %s (packet %d)\n",
+                 qPrintable(QCoreApplication::applicationName()), line.toUtf8().constData(),
+                 incident.packet);
+    PostToGui([this, line] {
+        ++m_nRepeatWarnings;
+        emit PacketWarningShown(line, m_nRepeatWarnings);
+    });
 }
 
 void CAnalyzerDlg::ReportLinkLost() {
@@ -513,7 +532,9 @@ void CAnalyzerDlg::OnRun() {
         m_bRunHadFocus = m_buttonRun->hasFocus();
         m_bRepeating = m_bRepeat;
         m_bRepeatEnding = false;
+        m_nRepeatWarnings = 0;
     }
+    m_bRunRepeats = m_bRepeating;
     m_buttonRun->setEnabled(false);
     m_nCaptureRate = m_rate;
     m_strCaptureTrigPos = trigPos;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
 #include <functional>
 #include <ostream>
 #include <sstream>
@@ -246,7 +247,7 @@ private:
 
     CliArgs& m_args;
     CLI::App m_app;
-    std::vector<CommandDoc> m_commands;
+    std::deque<CommandDoc> m_commands; ///< stays in place as commands are added
     std::vector<std::pair<CLI::Option*, std::string>> m_needed;
     std::optional<std::string> m_strProblem; ///< the first value that did not fit
     std::vector<std::string> m_conditionWords;
@@ -582,11 +583,11 @@ std::string CCliParser::Help(const CommandDoc* command) const {
     std::ostringstream out;
     if (command == nullptr) {
         for (std::size_t i = 0; i < m_commands.size(); ++i) {
-            out << (i == 0 ? "Usage: " : "       ") << kProgram << " " << m_commands[i].synopsis
+            out << (i == 0 ? "Usage: " : "  or:  ") << kProgram << " " << m_commands[i].synopsis
                 << "\n";
         }
-        out << "       " << kProgram << " --help | --version\n"
-            << "       " << kProgram << " COMMAND --help\n\n"
+        out << "  or:  " << kProgram << " --help | --version\n"
+            << "  or:  " << kProgram << " COMMAND --help\n\n"
             << m_app.get_description() << "\n\nCommands:\n";
         for (const auto& c : m_commands) {
             PutEntry(out, c.app->get_name(), c.app->get_description(), 13);

@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -34,10 +33,6 @@
 #include <sys/stat.h>
 #include <thread>
 
-#ifndef QUILLON_VERSION
-#define QUILLON_VERSION ""
-#endif
-
 namespace quillon {
 
 namespace {
@@ -46,250 +41,8 @@ constexpr const char* kProgram = "quillon-cli";
 // The window's start-up pauses around the reset.
 constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
 constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
-constexpr double kDefaultTimeoutSeconds = 10.0;
-constexpr double kMaxTimeoutSeconds = 1e6; // some 11 days: beyond that, surely a typing error
 constexpr const char* kImmediatePattern = "0000000000000000";
-constexpr const char* kDefaultTrigPos = "00";
 constexpr const char* kGenType = "0";
-constexpr int kMaxReplyDelayMs = 60'000;
-constexpr int kMaxCount = 1'000'000;
-
-constexpr const char* kUsage =
-    "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE [-P DECODERS [-A ANNOTATIONS]]\n"
-    "       quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] [--annotation-times]\n"
-    "       quillon-cli decoders\n"
-    "       quillon-cli find FILE CONDITION [-P DECODERS] [--json]\n"
-    "       quillon-cli --help | --version\n"
-    "\n"
-    "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
-    "\n"
-    "list       print the serial ports searched for the analyzer: name and device\n"
-    "capture    find the analyzer (or use --port), reset it, send the settings, wait for\n"
-    "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
-    "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
-    "decoders   list the installed protocol decoders: id and long name\n"
-    "find       print where in a VCD or CSV file a condition holds, e.g. 'D3 high<50ns'\n"
-    "           (quillon-cli find --help lists the conditions); exit 1 when nowhere\n"
-    "\n"
-    "Capture options:\n"
-    "  -o, --output FILE    file to write; the format follows the extension:\n"
-    "                       .vcd (value change dump), .csv (time_ns,D0..D15), .sr (sigrok\n"
-    "                       session file, for PulseView and sigrok-cli), .png (the view)\n"
-    "  --port COMn|PATH     use this port instead of searching COM0..COM99\n"
-    "  --rate R             sample period: 20ns (default), 200ns, 2us or 20us\n"
-    "  --trigger PATTERN    16 characters, D15 first: 0 low, 1 high, x any level;\n"
-    "                       waits until the analyzer reports the trigger\n"
-    "  --trigpos NN         trigger position 00 (default), 01, 10 or 11: the trigger lands\n"
-    "                       at sample 0, 1008, 2016 or 3024\n"
-    "  --timeout SECONDS    how long to wait for the trigger (default 10; 0 waits on)\n"
-    "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
-    "                       2us/d 5us/d\n"
-    "  --count N            N captures one after another into FILE numbered NAME-001.EXT,\n"
-    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C\n"
-    "  --fast               take each packet as soon as it is complete instead of after the\n"
-    "                       fixed pause, and ask for the next one at once\n"
-    "  --reply-delay MS     reply wait after the identification and reset commands\n"
-    "                       (default 30), for an analyzer that answers more slowly\n"
-    "\n"
-    "Decoding (decode, and capture):\n"
-    "  -P DECODERS          decoder stack: id:channel=Dn:option=value, stacked decoders\n"
-    "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
-    "                       i2c:scl=D13:sda=D14\n"
-    "  -A ANNOTATIONS       annotations to print: uart=rx-data (classes or rows, by ':')\n"
-    "  --annotation-times   print start-end sample and time before each annotation\n"
-    "\n"
-    "Ctrl+C finishes the capture under way (a trigger wait ends as Stop ends it) and\n"
-    "starts no other; a second Ctrl+C abandons it, as SIGTERM does.\n"
-    "\n"
-    "Environment:\n"
-    "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
-    "  without it the machine's USB serial ports are listed as COM1, COM2, ...\n"
-    "\n"
-    "Exit status:\n"
-    "  0  success\n"
-    "  1  no analyzer found (or the named port is not the analyzer)\n"
-    "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
-    "  3  the trigger did not come within the timeout\n"
-    "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering, or packets holding kept samples were not\n"
-    "     received; what arrived is written, the missing samples as unknown (nothing\n"
-    "     if no packet arrived)\n"
-    "  6  a protocol decoder failed\n"
-    "  130, 143  capture abandoned by a second Ctrl+C or by SIGTERM\n";
-
-struct CaptureOptions {
-    std::string port;
-    int rate = 1;
-    std::optional<std::string> trigger;
-    std::string trigPos = kDefaultTrigPos;
-    double timeoutSeconds = kDefaultTimeoutSeconds;
-    std::string zoom;
-    std::string output;
-    FileFormat format = FileFormat::Vcd;
-    std::optional<int> count; ///< set: numbered files; 0 repeats until interrupted
-    bool fast = false;
-    std::chrono::milliseconds replyDelay = kDefaultReplyDelay;
-};
-
-struct RateName {
-    std::string_view option;
-    std::string_view text;
-    int rate;
-};
-constexpr RateName kRates[] = {
-    {"20ns", "20 ns", 1}, {"200ns", "200 ns", 10}, {"2us", "2 us", 100}, {"20us", "20 us", 1000}};
-
-std::string_view RateText(int rate) {
-    for (const auto& r : kRates) {
-        if (r.rate == rate) {
-            return r.text;
-        }
-    }
-    return "?";
-}
-
-bool IsPattern(const std::string& text) {
-    return text.size() == static_cast<std::size_t>(kTrigPatternMaxLength) &&
-           std::all_of(text.begin(), text.end(),
-                       [](char c) { return c == '0' || c == '1' || c == 'x' || c == 'X'; });
-}
-
-bool IsTrigPos(const std::string& text) {
-    return text.size() == static_cast<std::size_t>(kTrigPosMaxLength) &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c == '0' || c == '1'; });
-}
-
-std::optional<int> ParseCount(const std::string& text, int max) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<double> ParseSeconds(const std::string& text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || !(value >= 0) || value > kMaxTimeoutSeconds) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-/// Errors in the arguments: the text to print, or nothing when they are fine.
-std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& args,
-                                               CaptureOptions& options) {
-    bool haveOutput = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) {
-                return inlineValue;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-        if (name == "--fast" && !inlineValue) {
-            options.fast = true;
-            continue;
-        }
-        const bool known = name == "-o" || name == "--output" || name == "--port" ||
-                           name == "--rate" || name == "--trigger" || name == "--trigpos" ||
-                           name == "--timeout" || name == "--zoom" || name == "--count" ||
-                           name == "--reply-delay";
-        if (!known) {
-            return name.rfind('-', 0) == 0 ? "unknown option '" + name + "'"
-                                           : "unexpected argument '" + name + "'";
-        }
-        const auto text = value();
-        if (!text) {
-            return "option " + name + " needs a value";
-        }
-        if (name == "-o" || name == "--output") {
-            const auto format = FileFormatForPath(*text);
-            if (!format) {
-                return "cannot tell the format of '" + *text +
-                       "': the file name must end in .vcd, .csv, .sr or .png";
-            }
-            options.output = *text;
-            options.format = *format;
-            haveOutput = true;
-        } else if (name == "--port") {
-            if (text->empty()) {
-                return std::string("--port needs a port name (COMn) or a device path");
-            }
-            options.port = *text;
-        } else if (name == "--rate") {
-            const auto* found = std::find_if(std::begin(kRates), std::end(kRates),
-                                             [&](const RateName& r) { return r.option == *text; });
-            if (found == std::end(kRates)) {
-                return "--rate must be 20ns, 200ns, 2us or 20us, not '" + *text + "'";
-            }
-            options.rate = found->rate;
-        } else if (name == "--trigger") {
-            if (!IsPattern(*text)) {
-                return "--trigger needs 16 characters of 0, 1 or x (D15 first), not '" + *text +
-                       "'";
-            }
-            std::string pattern = *text;
-            std::replace(pattern.begin(), pattern.end(), 'X', 'x');
-            options.trigger = pattern;
-        } else if (name == "--trigpos") {
-            if (!IsTrigPos(*text)) {
-                return "--trigpos must be 00, 01, 10 or 11, not '" + *text + "'";
-            }
-            options.trigPos = *text;
-        } else if (name == "--timeout") {
-            const auto seconds = ParseSeconds(*text);
-            if (!seconds) {
-                return "--timeout needs a number of seconds, not '" + *text + "'";
-            }
-            options.timeoutSeconds = *seconds;
-        } else if (name == "--zoom") {
-            bool valid = false;
-            for (int p = kZoomMin; p <= kZoomMax; ++p) {
-                valid = valid || ZoomLabelForPosition(p) == *text;
-            }
-            if (!valid) {
-                return "--zoom must be one of 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d "
-                       "2us/d 5us/d, not '" +
-                       *text + "'";
-            }
-            options.zoom = *text;
-        } else if (name == "--count") {
-            options.count = ParseCount(*text, kMaxCount);
-            if (!options.count) {
-                return "--count needs a number of captures (0 repeats until Ctrl+C), not '" +
-                       *text + "'";
-            }
-        } else if (name == "--reply-delay") {
-            const auto ms = ParseCount(*text, kMaxReplyDelayMs);
-            if (!ms) {
-                return "--reply-delay needs milliseconds from 0 to " +
-                       std::to_string(kMaxReplyDelayMs) + ", not '" + *text + "'";
-            }
-            options.replyDelay = std::chrono::milliseconds(*ms);
-        }
-    }
-    if (!haveOutput) {
-        return std::string("capture needs an output file: -o FILE");
-    }
-    if (options.zoom.empty()) {
-        options.zoom = std::string(ZoomLabelForPosition(kZoomStart));
-    }
-    return std::nullopt;
-}
 
 /// "packets 5-6, samples 640-895" (the kept ones only).
 std::string PacketsText(int first, int last) {
@@ -645,25 +398,16 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     return {status, true};
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunCaptureCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
     // Before anything starts a thread (the decoders' library may): Ctrl+C and SIGTERM are
     // the command's own from here on.
     CCliSignals interrupts;
-    std::vector<std::string> rest = args;
-    DecodeRequest decode;
-    if (const auto problem = TakeDecodeOptions(rest, decode)) {
-        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
-        return kCliBadArguments;
-    }
+    const CaptureOptions& options = args.capture;
+    DecodeRequest decode{args.decode, nullptr};
     if (!decode.decoders.empty()) {
         if (const int status = CheckDecodeRequest(decode, err); status != kCliOk) {
             return status;
         }
-    }
-    CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(rest, options)) {
-        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
-        return kCliBadArguments;
     }
     const auto pathOf = [&options](int n) {
         return options.count ? NumberedPath(options.output, n) : options.output;
@@ -721,46 +465,30 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, s
 
 } // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty()) {
-        err << kUsage;
-        return kCliBadArguments;
-    }
-    const std::string& command = args.front();
-    if (command == "info") {
+int RunCliCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
+    switch (args.command) {
+    case CliCommand::List:
+        return RunList(out, err);
+    case CliCommand::Capture:
+        return RunCaptureCommand(args, out, err);
+    case CliCommand::Info:
         return RunInfoCommand(args, out, err); // capture files: app/cli_info.cpp
-    }
-    if (command == "find") {
+    case CliCommand::Decode:
+        return RunDecodeCommand(args, out, err);
+    case CliCommand::Decoders:
+        return RunDecodersCommand(out, err);
+    case CliCommand::Find:
         return RunFindCommand(args, out, err); // app/cli_find.cpp
     }
-    const bool wantsHelp = std::any_of(
-        args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
-    if (wantsHelp) {
-        out << kUsage;
-        return kCliOk;
-    }
-    if (command == "--version" || command == "-v") {
-        out << kProgram << " " << QUILLON_VERSION << "\n";
-        return kCliOk;
-    }
-    if (command == "list") {
-        if (args.size() > 1) {
-            err << kProgram << ": list takes no arguments\n";
-            return kCliBadArguments;
-        }
-        return RunList(out, err);
-    }
-    if (command == "capture") {
-        return RunCaptureCommand(args, out, err);
-    }
-    if (command == "decode") {
-        return RunDecodeCommand(args, out, err);
-    }
-    if (command == "decoders") {
-        return RunDecodersCommand(args, out, err);
-    }
-    err << kProgram << ": unknown command '" << command << "'\nTry 'quillon-cli --help'.\n";
     return kCliBadArguments;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const CliArgs parsed = ParseCliArgs(args, out, err);
+    if (parsed.exitStatus) {
+        return *parsed.exitStatus;
+    }
+    return RunCliCommand(parsed, out, err);
 }
 
 } // namespace quillon

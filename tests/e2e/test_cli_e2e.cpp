@@ -602,7 +602,7 @@ TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
     CAnalyzerDlg dlg;
     dlg.SetUnattended(true); // messages to standard error, no boxes
     dlg.OnInitDialog();
-    ASSERT_TRUE(dlg.m_port.IsOpen());
+    ASSERT_TRUE(dlg.Session().Port().IsOpen());
     QEventLoop loop;
     QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(30'000, &loop, &QEventLoop::quit);

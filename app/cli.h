@@ -11,6 +11,7 @@ namespace quillon {
 enum CliExit : int {
     kCliOk = 0,
     kCliNoAnalyzer = 1, ///< no port answered as the analyzer (or the named port did not)
+    kCliNoMatch = 1,    ///< capture --until: no capture held a match
     kCliBadArguments = 2,
     kCliTimeout = 3,       ///< the trigger did not come within --timeout
     kCliWriteFailed = 4,   ///< the output file could not be written

@@ -8,16 +8,16 @@
 
 #include "capture/capture_bridge.h"
 #include "capture/capture_run.h"
-#include "search/condition.h"
-#include "search/matcher.h"
-#include "session/analyzer_start.h"
-#include "session/capture_core.h"
 #include "capture/settings_word.h"
 #include "device/discovery.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
 #include "file/capture_file.h"
 #include "file/save_file.h"
+#include "search/condition.h"
+#include "search/matcher.h"
+#include "session/analyzer_start.h"
+#include "session/capture_core.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -562,8 +562,8 @@ struct CliCaptureOutcome {
 /// open and the analyzer armed.
 CliCaptureOutcome CaptureOnce(const CaptureOptions& options, const CaptureSettings& settings,
                               const std::string& path, CCaptureCore& core, SessionState state,
-                              CCliHost& host, CCliSignals& interrupts,
-                              const DecodeRequest& decode, std::ostream& out, std::ostream& err) {
+                              CCliHost& host, CCliSignals& interrupts, const DecodeRequest& decode,
+                              std::ostream& out, std::ostream& err) {
     CaptureFlags& flags = core.Flags();
     if (!core.SendSettings(settings)) {
         err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";

@@ -631,8 +631,8 @@ TEST_F(CliE2E, UntilCapturesUntilTheConditionMatches) {
         ASSERT_TRUE(analyzer.Start());
         TempDir dir;
         const auto result = RunProgram(
-            QUILLON_CLI, {"capture", "--fast", "--until", glitch, "--count", "12", "-o",
-                          dir.File("g.vcd")},
+            QUILLON_CLI,
+            {"capture", "--fast", "--until", glitch, "--count", "12", "-o", dir.File("g.vcd")},
             {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         EXPECT_NE(result.out.find("D11 low pulse"), std::string::npos) << result.out;

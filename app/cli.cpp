@@ -14,6 +14,10 @@
 #include "display/waveform.h"
 #include "file/capture_file.h"
 #include "file/save_file.h"
+#include "search/condition.h"
+#include "search/matcher.h"
+#include "session/analyzer_start.h"
+#include "session/capture_core.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -38,11 +42,8 @@ namespace quillon {
 namespace {
 
 constexpr const char* kProgram = "quillon-cli";
-// The window's start-up pauses around the reset.
-constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
-constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
-constexpr const char* kImmediatePattern = "0000000000000000";
-constexpr const char* kGenType = "0";
+/// While the trigger is waited for, the state line is repeated this often.
+constexpr std::chrono::seconds kWaitTellEvery{5};
 
 /// "packets 5-6, samples 640-895" (the kept ones only).
 std::string PacketsText(int first, int last) {
@@ -59,13 +60,25 @@ std::string PacketsText(int first, int last) {
 }
 
 /// Messages of the link and the run, written to the error stream on the calling thread.
-class CCliHost : public IAnalyzerHost, public ICaptureHost {
+class CCliHost : public IAnalyzerHost, public ICaptureEvents {
 public:
     CCliHost(std::ostream& err, std::chrono::milliseconds replyDelay)
         : m_err(err), m_replyDelay(replyDelay) {}
     std::chrono::milliseconds ReplyDelay() override { return m_replyDelay; }
     void ShowReply(const std::string& text) override { m_strLastReply = text; }
-    void ReportPacketIncident(const PacketIncident& incident) override {
+    /// The session's state line, when its phase changes (and every few seconds of a wait).
+    void StateChanged(const SessionState& state) override {
+        const bool tell = state.phase != m_lastTold.phase ||
+                          (state.phase == SessionState::Phase::WaitingForTrigger &&
+                           state.waited >= m_lastTold.waited + kWaitTellEvery);
+        if (tell && state.phase != SessionState::Phase::Idle) {
+            SessionState shown = state;
+            shown.warnings = m_nIncidents; // the warnings of the whole command
+            m_err << kProgram << ": " << StateText(shown, StateLanguage::English) << "\n";
+            m_lastTold = state;
+        }
+    }
+    void PacketIncident(const quillon::PacketIncident& incident) override {
         ++m_nIncidents;
         const std::string voided = PacketsText(incident.firstVoided, incident.lastVoided);
         if (incident.kind == PacketIncident::Kind::OutOfStep) {
@@ -93,9 +106,12 @@ public:
     }
     [[nodiscard]] const std::string& LastReply() const { return m_strLastReply; }
     [[nodiscard]] int Incidents() const { return m_nIncidents; }
+    /// A new capture begins: its phases are told again.
+    void NextCapture() { m_lastTold = SessionState{}; }
 
 private:
     std::ostream& m_err;
+    SessionState m_lastTold;
     std::chrono::milliseconds m_replyDelay;
     std::string m_strLastReply;
     int m_nIncidents = 0;
@@ -217,33 +233,42 @@ int RunList(std::ostream& out, std::ostream& err) {
     return kCliOk;
 }
 
-/// Opens the analyzer on the named port or searches for it; the port is left open.
-int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerLink& link,
-                    CCliHost& host, std::ostream& err) {
+/// The start-up: discovery (or the named port, asked who it is), then the reset and the arm
+/// command with the window's pauses. The port is left open.
+int StartAnalyzerFor(const CaptureOptions& options, CCaptureCore& core, CCliHost& host,
+                     std::ostream& err) {
+    CSerialPort& port = core.Port();
+    CAnalyzerLink& link = core.Link();
     if (options.port.empty()) {
         err << kProgram << ": searching the serial ports for the analyzer\n";
         const PortList ports = ReadPortList();
-        COpenFailures failures;
-        const int com = DiscoverAnalyzer(
-            ports, port, link,
-            [&](int n, bool identified) {
-                if (!identified) {
-                    err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
-                        << Printable(host.LastReply()) << "\")\n";
-                }
-            },
-            &failures);
-        if (com < 0) {
+        StartupHooks hooks;
+        hooks.identified = [&](int n, bool identified) {
+            if (!identified) {
+                err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
+                    << Printable(host.LastReply()) << "\")\n";
+            }
+        };
+        hooks.notFound = [&](const COpenFailures& failures) {
             for (const auto& line : failures.Lines()) {
                 err << kProgram << ": " << line << "\n";
             }
             err << kProgram << ": no analyzer found among " << ports.size()
                 << " listed port(s); check the cable, access to the port (group dialout) and "
                    "QUILLON_PORTS\n";
-            return kCliNoAnalyzer;
-        }
-        err << kProgram << ": analyzer found on COM" << com << " (" << port.DevicePath() << ")\n";
-        return kCliOk;
+            return false;
+        };
+        bool found = false;
+        hooks.identified = [&, told = hooks.identified](int n, bool identified) {
+            told(n, identified);
+            if (identified) {
+                found = true;
+                err << kProgram << ": analyzer found on COM" << n << " (" << port.DevicePath()
+                    << ")\n";
+            }
+        };
+        core.Start(ports, hooks);
+        return found ? kCliOk : kCliNoAnalyzer;
     }
     std::string device = options.port;
     if (device.find('/') == std::string::npos) {
@@ -271,34 +296,29 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
         return kCliNoAnalyzer;
     }
     err << kProgram << ": analyzer on " << device << "\n";
+    ResetAndArm(link);
     return kCliOk;
 }
 
 /// What one capture came to.
-struct CaptureOutcome {
+struct CliCaptureOutcome {
     int status = kCliOk;
     bool written = false; ///< its file was written (whole, perhaps with unknown samples)
+    bool matched = false; ///< --until: it held a match (and was written)
 };
 
 /// One capture after the start-up: settings, trigger wait, download, the file. The port stays
 /// open and the analyzer armed.
-CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& path,
-                           CAnalyzerLink& link, CaptureFlags& flags, CCliHost& host,
-                           CCliSignals& interrupts, const DecodeRequest& decode, std::ostream& out,
-                           std::ostream& err) {
-    const std::string word = ComposeSettingsWord(
-        options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
-    const auto framed = FrameSettingsWord(word);
-    if (!framed) { // the options were checked: this would be a fault of the program
-        err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
-        return {kCliBadArguments};
-    }
-    if (!link.SendSettings(framed->data()) && link.Port().IsWriteStalled()) {
+CliCaptureOutcome CaptureOnce(const CaptureOptions& options, const CaptureSettings& settings,
+                              const std::string& path, CCaptureCore& core, SessionState state,
+                              CCliHost& host, CCliSignals& interrupts, const DecodeRequest& decode,
+                              std::ostream& out, std::ostream& err) {
+    CaptureFlags& flags = core.Flags();
+    if (!core.SendSettings(settings)) {
         err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
-        link.Port().Close();
+        core.Port().Close();
         return {kCliLinkLost};
     }
-    flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
     err << kProgram << ": capturing at " << RateText(options.rate) << " per sample\n";
     std::optional<CDeadline> deadline;
@@ -311,9 +331,11 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
         }
         err << "\n";
     }
-    SampleStore store;
-    std::mutex storeLock;
-    const CaptureResult result = RunCapture(link, store, storeLock, flags, host);
+    core.ClearStore(); // each capture starts from an empty memory
+    host.NextCapture();
+    const CaptureOutcome captured = core.Capture(settings, state, host);
+    const CaptureResult& result = captured.result;
+    const SampleStore store = core.Store();
     const bool timedOut = deadline && deadline->Disarm();
 
     if (interrupts.Abandoned()) {
@@ -351,7 +373,7 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     // An incomplete capture is still written, its missing samples marked as unknown; the
     // exit status tells a script that it is not whole. Packets beyond the kept samples are
     // stored nowhere: their loss leaves the capture whole.
-    const CaptureData data = CaptureFromRun(store, options.rate, result, options.trigPos);
+    const CaptureData& data = captured.data;
     if (data.MissingCount() > 0) {
         err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
             << kPacketsPerDownload << " packets received; " << data.MissingCount() << " of "
@@ -360,6 +382,26 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     } else if (result.packetsAccepted < kPacketsPerDownload) {
         err << kProgram << ": " << kPacketsPerDownload - result.packetsAccepted
             << " packet(s) beyond the kept samples were not received; the capture is whole\n";
+    }
+    bool matched = false;
+    if (!options.until.empty()) {
+        // Only a capture that holds a match is written; its matches go to standard output.
+        const auto found = FindMatches(options.until, captured.capture);
+        if (const auto* error = std::get_if<ConditionError>(&found)) {
+            PrintConditionError("capture", options.until, *error, err);
+            return {kCliBadArguments};
+        }
+        const auto& matches = std::get<std::vector<Match>>(found);
+        if (matches.empty()) {
+            return {status, false, false};
+        }
+        matched = true;
+        for (const Match& m : matches) {
+            PrintMatchLine(m, *captured.capture, nullptr, out);
+        }
+        SessionState foundState = state;
+        foundState.foundIn = std::max(1, state.capture);
+        err << kProgram << ": " << StateText(foundState, StateLanguage::English) << "\n";
     }
     std::string png;
     if (options.format == FileFormat::Png) {
@@ -391,11 +433,11 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     if (!decode.decoders.empty()) {
         // Decoding cannot be cut short from here: Ctrl+C during it ends the command.
         interrupts.SetFinishable(nullptr);
-        const int decoded = DecodeCapture(ToCapture(data), decode, out, err);
+        const int decoded = DecodeCapture(captured.capture, decode, out, err);
         interrupts.SetFinishable(&flags);
-        return {status != kCliOk ? status : decoded, true};
+        return {status != kCliOk ? status : decoded, true, matched};
     }
-    return {status, true};
+    return {status, true, matched};
 }
 
 int RunCaptureCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
@@ -409,8 +451,28 @@ int RunCaptureCommand(const CliArgs& args, std::ostream& out, std::ostream& err)
             return status;
         }
     }
-    const auto pathOf = [&options](int n) {
-        return options.count ? NumberedPath(options.output, n) : options.output;
+    CaptureSettings settings;
+    settings.rate = options.rate;
+    settings.triggerMode = options.trigger.has_value();
+    settings.trigPattern = options.trigger.value_or(kDefaultTrigPattern);
+    settings.trigPos = options.trigPos;
+    settings.fast = options.fast;
+    settings.replyDelay = options.replyDelay;
+    settings.untilCondition = options.until;
+    settings.repeat = options.count.has_value() || !options.until.empty();
+    settings.count = options.count.value_or(options.until.empty() ? 1 : 0);
+    if (const auto problem = ValidateSettings(settings)) {
+        if (problem->kind == SettingsProblem::Kind::Condition) {
+            PrintConditionError("capture", options.until,
+                                ConditionError{problem->offset, problem->message}, err);
+        } else { // the options were checked: this would be a fault of the program
+            err << kProgram << ": the settings cannot be sent to the analyzer\n";
+        }
+        return kCliBadArguments;
+    }
+    const bool hunting = !options.until.empty();
+    const auto pathOf = [&options, hunting](int n) {
+        return options.count && !hunting ? NumberedPath(options.output, n) : options.output;
     };
     std::string reason;
     if (!ProbeWritable(pathOf(1), reason)) {
@@ -418,47 +480,51 @@ int RunCaptureCommand(const CliArgs& args, std::ostream& out, std::ostream& err)
         return kCliWriteFailed;
     }
 
-    CSerialPort port;
     CCliHost host(err, options.replyDelay);
-    CAnalyzerLink link(port, host);
-    link.SetFastReplies(options.fast);
-    CaptureFlags flags;
-    link.SetCancelFlag(&flags.m_bCancel);
-    if (const int status = ConnectAnalyzer(options, port, link, host, err); status != kCliOk) {
+    CCaptureCore core(host);
+    core.Link().SetFastReplies(options.fast);
+    CaptureFlags& flags = core.Flags();
+    if (const int status = StartAnalyzerFor(options, core, host, err); status != kCliOk) {
         return status;
     }
-
-    // The window's start-up and Run, in the same order and with the same pauses.
-    std::this_thread::sleep_for(kBeforeResetPause);
-    link.ResetDevice();
-    std::this_thread::sleep_for(kAfterResetPause);
-    link.ArmCapture();
     // From here a first Ctrl+C finishes the capture under way, and no other starts.
     interrupts.SetFinishable(&flags);
-    const int count = options.count.value_or(1);
+    const int count = settings.count;
     int worst = kCliOk;
     int done = 0;
-    for (int n = 1; (count == 0 || n <= count) && !interrupts.EndRequested(); ++n) {
-        const CaptureOutcome outcome =
-            CaptureOnce(options, pathOf(n), link, flags, host, interrupts, decode, out, err);
+    bool matched = false;
+    for (int n = 1; (count == 0 || n <= count) && !interrupts.EndRequested() && !matched; ++n) {
+        SessionState state;
+        if (settings.repeat && (count != 1 || hunting)) {
+            state.capture = n;
+            state.captures = count;
+        }
+        const CliCaptureOutcome outcome = CaptureOnce(options, settings, pathOf(n), core, state,
+                                                      host, interrupts, decode, out, err);
         // An incomplete capture is written and told; a repetition goes on after it as long
         // as the analyzer answers.
-        const bool goesOn =
-            outcome.status == kCliLinkLost && outcome.written && port.IsOpen() && !port.IsHungUp();
+        const bool goesOn = outcome.status == kCliLinkLost && (outcome.written || hunting) &&
+                            core.Port().IsOpen() && !core.Port().IsHungUp();
         if (outcome.status != kCliOk && !goesOn) {
             interrupts.SetFinishable(nullptr);
             return outcome.status;
         }
-        worst = std::max(worst, outcome.status);
+        matched = outcome.matched;
+        worst = std::max(worst, hunting && !matched ? kCliOk : outcome.status);
         done = n;
     }
     interrupts.SetFinishable(nullptr);
-    if (options.count && host.Incidents() > 0) {
+    if ((options.count || hunting) && host.Incidents() > 0) {
         err << kProgram << ": " << host.Incidents() << " packet warning(s) in " << done
             << " capture(s)\n";
     }
-    if (options.count && interrupts.EndRequested()) {
+    if ((options.count || hunting) && interrupts.EndRequested()) {
         err << kProgram << ": interrupted after " << done << " capture(s)\n";
+    }
+    if (hunting && !matched) {
+        err << kProgram << ": no match of '" << options.until << "' in " << done
+            << " capture(s); nothing written\n";
+        return kCliNoMatch;
     }
     return worst;
 }

@@ -437,6 +437,16 @@ void CCliParser::DefineCommands() {
             return std::nullopt;
         })
         ->group(group);
+    Value<std::string>(
+        cap, "--until", "CONDITION", c.until,
+        "capture again and again until a capture holds a match of the condition (as for find); "
+        "write that one to FILE and print the matches; with --count N give up after N captures "
+        "(exit 1)",
+        [](const std::string& text, std::string& until) -> std::optional<std::string> {
+            until = text; // parsed with the settings, which say where it fails
+            return std::nullopt;
+        })
+        ->group(group);
     Flag(cap, "--fast", c.fast,
          "take each packet as soon as it is complete instead of after the fixed pause, and ask "
          "for the next one at once")
@@ -461,7 +471,10 @@ void CCliParser::DefineCommands() {
                     "it) and starts no other; a second Ctrl+C abandons it, as SIGTERM does.";
     capture.exits = Exits({kCliOk, kCliNoAnalyzer, kCliBadArguments, kCliTimeout, kCliWriteFailed,
                            kCliLinkLost, kCliDecoderFailed, kCliInterrupted, kCliTerminated},
-                          {{kCliBadArguments, "bad arguments"},
+                          {{kCliNoAnalyzer, "no analyzer found (or the named port is not the "
+                                            "analyzer); --until with --count N: no capture held "
+                                            "a match"},
+                           {kCliBadArguments, "bad arguments"},
                            {kCliDecoderFailed, "-P: a protocol decoder failed"},
                            {kCliInterrupted, "abandoned by a second Ctrl+C, or Ctrl+C while the "
                                              "decoders run; the capture under way is not written"},

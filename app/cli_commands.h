@@ -20,6 +20,7 @@ namespace quillon {
 enum CliExit : int {
     kCliOk = 0,
     kCliNoAnalyzer = 1, ///< no port answered as the analyzer (or the named port did not)
+    kCliNoMatch = 1,    ///< capture --until: no capture held a match
     kCliBadArguments = 2,
     kCliTimeout = 3,       ///< the trigger did not come within --timeout
     kCliWriteFailed = 4,   ///< the output file could not be written
@@ -47,6 +48,7 @@ struct CaptureOptions {
     std::string output;
     FileFormat format = FileFormat::Vcd;
     std::optional<int> count; ///< set: numbered files; 0 repeats until interrupted
+    std::string until;        ///< set: capture again until a capture holds a match
     bool fast = false;
     std::chrono::milliseconds replyDelay = kDefaultReplyDelay;
 };

@@ -58,12 +58,16 @@ std::string ExactTime(Picoseconds time) {
     return std::to_string(ps) + " ps";
 }
 
-void PrintConditionError(const std::string& condition, const ConditionError& error,
-                         std::ostream& err) {
+} // namespace
+
+void PrintConditionError(const std::string& command, const std::string& condition,
+                         const ConditionError& error, std::ostream& err) {
     const int column = error.Column(condition);
-    err << "quillon-cli: find: " << error.message << " (column " << column
+    err << "quillon-cli: " << command << ": " << error.message << " (column " << column
         << " of the condition)\n  " << condition << "\n  " << std::string(column - 1, ' ') << "^\n";
 }
+
+namespace {
 
 const char* KindName(Match::Kind kind) {
     switch (kind) {
@@ -99,8 +103,10 @@ std::string LongestText(const SearchAnnotation& a) {
     return a.texts.empty() ? std::string() : a.texts.front();
 }
 
-void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* annotations,
-               std::ostream& out) {
+} // namespace
+
+void PrintMatchLine(const Match& m, const Capture& capture, const SearchAnnotations* annotations,
+                    std::ostream& out) {
     const SamplePeriod& period = capture.Period();
     out << m.sample << '\t' << ExactTime(period.TimeOf(m.sample)) << '\t';
     const std::string level = m.high ? "high" : "low";
@@ -128,6 +134,8 @@ void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* 
     }
     out << '\n';
 }
+
+namespace {
 
 /// One match as a JSON object.
 std::string JsonMatch(const Match& m, const Capture& capture,
@@ -217,7 +225,7 @@ int RunFindCommand(const CliArgs& request, std::ostream& out, std::ostream& err)
     // The condition first: a typing error is found without reading a big file.
     auto parsed = ParseCondition(request.condition);
     if (const auto* error = std::get_if<ConditionError>(&parsed)) {
-        PrintConditionError(request.condition, *error, err);
+        PrintConditionError("find", request.condition, *error, err);
         return kFindTrouble;
     }
     const Condition& condition = std::get<Condition>(parsed);
@@ -244,7 +252,7 @@ int RunFindCommand(const CliArgs& request, std::ostream& out, std::ostream& err)
 
     auto bound = Matcher::Bind(condition, capture, annotations);
     if (const auto* error = std::get_if<ConditionError>(&bound)) {
-        PrintConditionError(request.condition, *error, err);
+        PrintConditionError("find", request.condition, *error, err);
         if (UsesAnnotations(condition.root) && request.decode.decoders.empty()) {
             err << "quillon-cli: find: name the decoders for ann= with -P, as for decode\n";
         }
@@ -263,7 +271,7 @@ int RunFindCommand(const CliArgs& request, std::ostream& out, std::ostream& err)
         if (request.json) {
             out << (found > 0 ? ",\n    " : "\n    ") << JsonMatch(m, *capture, annotations.get());
         } else {
-            PrintLine(m, *capture, annotations.get(), out);
+            PrintMatchLine(m, *capture, annotations.get(), out);
         }
         ++found;
         return true;

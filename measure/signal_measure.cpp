@@ -66,7 +66,7 @@ std::optional<std::int64_t> NearestEdge(const EdgeIndex& index, int channel, dou
 
 std::optional<PulseInfo> MeasureAt(const CaptureData& capture, const EdgeIndex& index, int channel,
                                    std::int64_t sample) {
-    if (sample < 0 || sample >= index.sampleCount || channel < 0 || channel >= kExportChannels ||
+    if (sample < 0 || sample >= index.sampleCount || channel < 0 || channel >= kAnalyzerChannels ||
         !capture.IsReceived(static_cast<std::size_t>(sample))) {
         return std::nullopt;
     }

@@ -17,7 +17,7 @@ namespace quillon {
 /// A capture's edges, found once: per channel the samples i whose level differs from sample
 /// i - 1 (both received), ascending; and the runs of samples not received.
 struct EdgeIndex {
-    std::array<std::vector<std::int64_t>, kExportChannels> edges;
+    std::array<std::vector<std::int64_t>, kAnalyzerChannels> edges;
     std::vector<std::pair<std::int64_t, std::int64_t>> gaps; ///< [first, end) not received
     std::int64_t sampleCount = 0;
 

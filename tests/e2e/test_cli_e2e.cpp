@@ -746,7 +746,7 @@ TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
     CAnalyzerDlg dlg;
     dlg.SetUnattended(true); // messages to standard error, no boxes
     dlg.OnInitDialog();
-    ASSERT_TRUE(dlg.m_port.IsOpen());
+    ASSERT_TRUE(dlg.Session().Port().IsOpen());
     QEventLoop loop;
     QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
@@ -762,3 +762,46 @@ TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
 }
 
 } // namespace
+
+// --until hunts for a rare event: captures until one holds a match, writes that one, prints
+// its matches; gives up after --count captures with exit 1; refuses a condition that does not
+// parse with exit 2 and the place.
+TEST_F(CliE2E, UntilCapturesUntilTheConditionMatches) {
+    const std::string glitch = "D11 low<100ns";
+    {
+        EmulatorOptions options;
+        options.glitchEvery = 2;
+        CAnalyzerEmulator analyzer(options);
+        ASSERT_TRUE(analyzer.Start());
+        TempDir dir;
+        const auto result = RunProgram(
+            QUILLON_CLI,
+            {"capture", "--fast", "--until", glitch, "--count", "12", "-o", dir.File("g.vcd")},
+            {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find("D11 low pulse"), std::string::npos) << result.out;
+        const auto found = result.err.find("found in capture ");
+        ASSERT_NE(found, std::string::npos) << result.err;
+        const int k = std::stoi(result.err.substr(found + 17));
+        const auto commands = Texts(analyzer.Commands());
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "DLD\r"), k); // none after it
+        const auto again = RunProgram(QUILLON_CLI, {"find", dir.File("g.vcd"), glitch}, {});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(again.out, result.out); // the capture written is the one that matched
+    }
+    struct Case {
+        std::string condition;
+        int status;
+        std::string told;
+    };
+    for (const Case& c : {Case{glitch, 1, "no match of 'D11 low<100ns' in 2 capture(s)"},
+                          Case{"D3 rise or D12 rse", 2, "(column 16 of the condition)"}}) {
+        TempDir dir;
+        const auto result = Cli(
+            {"capture", "--fast", "--until", c.condition, "--count", "2", "-o", dir.File("n.vcd")});
+        EXPECT_EQ(result.exitCode, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.told), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("n.vcd")));
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+}

@@ -63,6 +63,10 @@ constexpr ExitDoc kExitMeanings[] = {
     {kCliTerminated, "ended by SIGTERM (capture: the capture under way is not written)"},
 };
 
+// The decoding commands end at once, whatever a decoder is doing.
+constexpr std::string_view kEndedByCtrlC = "ended by Ctrl+C";
+constexpr std::string_view kEndedBySigterm = "ended by SIGTERM";
+
 std::string_view MeaningOf(int status) {
     for (const auto& e : kExitMeanings) {
         if (e.status == status) {
@@ -153,24 +157,30 @@ std::string ZoomLabels() {
     return labels;
 }
 
-/// text in lines of at most width columns (longer words stay whole); '\n' breaks a line.
+/// text in lines of at most width columns (longer words stay whole); '\n' breaks a line, and a
+/// line that starts with a blank is kept as it is (a table).
 std::vector<std::string> Wrap(std::string_view text, std::size_t width) {
     std::vector<std::string> lines;
-    std::string line;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t end = std::min(text.find_first_of(" \n", start), text.size());
-        const std::string_view word = text.substr(start, end - start);
-        if (!line.empty() && line.size() + 1 + word.size() > width) {
-            lines.push_back(line);
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + std::string(word);
-        if (end == text.size() || text[end] == '\n') {
-            lines.push_back(line);
-            line.clear();
-        }
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view source = text.substr(start, end - start);
         start = end + 1;
+        if (!source.empty() && source.front() == ' ') {
+            lines.emplace_back(source);
+            continue;
+        }
+        std::string line;
+        for (std::size_t from = 0; from <= source.size();) {
+            const std::size_t to = std::min(source.find(' ', from), source.size());
+            const std::string_view word = source.substr(from, to - from);
+            from = to + 1;
+            if (!line.empty() && line.size() + 1 + word.size() > width) {
+                lines.push_back(line);
+                line.clear();
+            }
+            line += (line.empty() ? "" : " ") + std::string(word);
+        }
+        lines.push_back(line);
     }
     return lines;
 }
@@ -525,14 +535,18 @@ void CCliParser::DefineCommands() {
                                   "or value among them), or a file that cannot be "
                                   "read"},
                {kCliDecoderFailed, "a protocol decoder failed, or the decoders cannot "
-                                   "run"}});
+                                   "run"},
+               {kCliInterrupted, kEndedByCtrlC},
+               {kCliTerminated, kEndedBySigterm}});
 
     AddCommand(CliCommand::Decoders, "decoders", "decoders",
                "list the installed protocol decoders: id and long name")
         .exits =
         Exits({kCliOk, kCliBadArguments, kCliDecoderFailed, kCliInterrupted, kCliTerminated},
               {{kCliBadArguments, "bad arguments"},
-               {kCliDecoderFailed, "the decoders cannot run, or none is installed"}});
+               {kCliDecoderFailed, "the decoders cannot run, or none is installed"},
+               {kCliInterrupted, kEndedByCtrlC},
+               {kCliTerminated, kEndedBySigterm}});
 
     CommandDoc& find =
         AddCommand(CliCommand::Find, "find", "find FILE CONDITION [-P DECODERS] [--json]",
@@ -543,7 +557,7 @@ void CCliParser::DefineCommands() {
     // The condition may come as several words when the shell split it.
     m_needed.emplace_back(find.app->add_option("CONDITION", m_conditionWords,
                                                "where the search matches, e.g. 'D3 high<50ns' "
-                                               "(the conditions below)"),
+                                               "(the conditions above)"),
                           "find needs a condition after the file");
     Value<std::string>(*find.app, "-P,--protocol-decoders", "DECODERS", a.decode.decoders,
                        "decoders for ann=, as for decode: uart:rx=D8:baudrate=115200",
@@ -552,7 +566,7 @@ void CCliParser::DefineCommands() {
     Flag(*find.app, "--json", a.json, "an object with the file, the condition and the matches")
         ->group("Find options");
     find.notes =
-        "Prints every place in a capture file where CONDITION holds, one line each: its first "
+        "One line per place where CONDITION holds: its first "
         "sample, its time from the capture's first sample, what matched and, for pulses, the "
         "width (for levels and patterns how long they hold).\n"
         "\n"

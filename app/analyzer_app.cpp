@@ -97,15 +97,17 @@ void CAnalyzerApp::ApplyOptions(CAnalyzerDlg& dlg) const {
 
 int CAnalyzerApp::RunViewer() {
     if (m_options.screenshot.isEmpty()) {
-        auto* viewer = new CViewerWnd;        // Qt deletes it when it is closed
-        viewer->OpenFile(m_options.openFile); // a file that does not fit: a box, an empty view
+        // The window first, then the file: a big file comes in while the window shows its
+        // progress. A file that does not fit: a box, an empty view.
+        auto* viewer = new CViewerWnd; // Qt deletes it when it is closed
+        viewer->OpenFile(m_options.openFile);
         viewer->show();
         return QApplication::exec();
     }
     CViewerWnd viewer;
     viewer.setAttribute(Qt::WA_DeleteOnClose, false);
     viewer.SetUnattended(true);
-    if (!viewer.OpenFile(m_options.openFile)) {
+    if (!viewer.LoadFile(m_options.openFile)) {
         return 1;
     }
     if (!viewer.SaveScreenshot(m_options.screenshot)) {

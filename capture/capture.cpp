@@ -287,11 +287,24 @@ const SamplePeriod& Capture::Period() const {
 }
 
 const std::string& Capture::ChannelName(int channel) const {
-    return m_data->names[static_cast<std::size_t>(channel)];
+    return ChannelNames()[static_cast<std::size_t>(channel)];
 }
 
 const std::vector<std::string>& Capture::ChannelNames() const {
-    return m_data->names;
+    return m_names ? *m_names : m_data->names;
+}
+
+std::shared_ptr<const Capture> Capture::WithNames(std::vector<std::string> names) const {
+    names.resize(m_data->names.size());
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        if (names[c].empty()) {
+            names[c] = ChannelNames()[c];
+        }
+    }
+    auto renamed = std::make_shared<Capture>(Key());
+    renamed->m_data = m_data;
+    renamed->m_names = std::make_shared<const std::vector<std::string>>(std::move(names));
+    return renamed;
 }
 
 std::optional<std::int64_t> Capture::TriggerSample() const {

@@ -1,6 +1,7 @@
 // The main window: start-up, the capture run's GUI side, zoom and rate, export, closing.
 #include "ui/analyzer_dlg.h"
 
+#include "capture/capture_bridge.h"
 #include "capture/settings_word.h"
 #include "device/discovery.h"
 #include "device/port_list.h"
@@ -727,11 +728,11 @@ void CAnalyzerDlg::OnOpenViewer() {
         m_pViewer->addToolBar(new CViewerCaptureBar(*this, m_pViewer));
         connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
             if (m_pViewer && HasCapture()) {
-                m_pViewer->SetLiveCapture(CurrentCapture());
+                m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));
             }
         });
         if (HasCapture()) {
-            m_pViewer->SetLiveCapture(CurrentCapture());
+            m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));
         }
     }
     m_pViewer->show();

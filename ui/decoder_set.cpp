@@ -46,25 +46,41 @@ QString EntryTitle(const DecoderEntry& entry) {
 
 CDecoderSet::CDecoderSet(QWidget* parent) : QObject(parent), m_parent(parent) {
     connect(&m_runner, &CDecodeRunner::Decoded, this, &CDecoderSet::OnDecoded);
-    Load();
 }
 
-void CDecoderSet::Load() {
-    const QStringList saved =
-        QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList();
+void CDecoderSet::Load(const QStringList& saved) {
+    m_entries.clear();
     for (const auto& text : saved) {
         if (auto entry = LoadDecoderEntry(text.toStdString(), CDecoderLibrary::Lookup())) {
             m_entries.push_back(std::move(*entry));
         }
     }
+    FillMenu();
+    Rerun();
 }
 
-void CDecoderSet::Save() const {
+void CDecoderSet::UseUserEntries() {
+    m_bUserEntries = true;
+    Load(QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList());
+}
+
+void CDecoderSet::UseEntries(const QStringList& saved) {
+    m_bUserEntries = false;
+    Load(saved);
+}
+
+QStringList CDecoderSet::SavedEntries() const {
     QStringList saved;
     for (const auto& entry : m_entries) {
         saved << QString::fromStdString(SaveDecoderEntry(entry));
     }
-    QSettings(kSettingsOrg, kSettingsApp).setValue(kSettingsKey, saved);
+    return saved;
+}
+
+void CDecoderSet::Save() const {
+    if (m_bUserEntries) {
+        QSettings(kSettingsOrg, kSettingsApp).setValue(kSettingsKey, SavedEntries());
+    }
 }
 
 void CDecoderSet::AttachMenu(QMenu* menu) {
@@ -106,6 +122,7 @@ void CDecoderSet::SetEntries(std::vector<DecoderEntry> entries) {
     Save();
     FillMenu();
     Rerun();
+    emit EntriesEdited();
 }
 
 void CDecoderSet::Rerun() {

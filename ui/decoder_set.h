@@ -1,4 +1,5 @@
-// CDecoderSet: the viewer's protocol decoders. Keeps the user's decoders (QSettings), offers
+// CDecoderSet: the viewer's protocol decoders. Keeps the user's decoders (QSettings) or a
+// file's own (kept by the viewer with the file's view), offers
 // them in a menu (add, edit, hide, remove, save the annotations), decodes every capture it is
 // given on a worker and hands back the annotation rows to show.
 #pragma once
@@ -24,7 +25,8 @@ inline constexpr std::chrono::milliseconds kDecodeWait{10000};
 class CDecoderSet : public QObject {
     Q_OBJECT
 public:
-    /// parent: the window the dialogs belong to.
+    /// parent: the window the dialogs belong to. The set starts empty: UseUserEntries or
+    /// UseEntries fills it.
     explicit CDecoderSet(QWidget* parent);
 
     /// Fills menu with the decoder commands; it is filled again whenever the set changes.
@@ -33,8 +35,17 @@ public:
     void SetCapture(const CaptureData& capture);
 
     [[nodiscard]] const std::vector<DecoderEntry>& Entries() const { return m_entries; }
-    /// Replaces the set (kept for the user) and decodes the capture again.
+    /// Replaces the set (kept for the user, or told by EntriesEdited) and decodes the capture
+    /// again.
     void SetEntries(std::vector<DecoderEntry> entries);
+    /// The user's own decoders, kept in the user's settings from now on (the live capture).
+    void UseUserEntries();
+    /// Decoders in their saved form (a file's own); changes are no longer kept for the user
+    /// but told by EntriesEdited. Entries that no longer fit the installed decoders are
+    /// left out.
+    void UseEntries(const QStringList& saved);
+    /// The set in its saved form, one text per decoder ("+uart:rx=D8:baudrate=115200").
+    [[nodiscard]] QStringList SavedEntries() const;
     /// The rows of the latest finished decode of the visible decoders.
     [[nodiscard]] const std::vector<AnnotationLane>& Lanes() const { return m_lanes; }
     /// True while a decode for the latest capture or set is still running.
@@ -53,9 +64,11 @@ public:
 signals:
     /// New annotation rows (after a decode, or when decoders were hidden or removed).
     void LanesChanged();
+    /// The user added, edited, hid or removed a decoder.
+    void EntriesEdited();
 
 private:
-    void Load();
+    void Load(const QStringList& saved);
     void Save() const;
     void Rerun();
     void FillMenu();
@@ -65,6 +78,7 @@ private:
     QMenu* m_menu = nullptr;
     CDecodeRunner m_runner;
     std::vector<DecoderEntry> m_entries;
+    bool m_bUserEntries = false; ///< the set is the user's own, kept in the settings
     CaptureData m_capture;
     bool m_bHaveCapture = false;
     std::vector<DecoderStack> m_pendingStacks; ///< of the latest request

@@ -1,5 +1,6 @@
 // The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
 // the viewer shows, and the annotation rows under the channels.
+#include "capture/capture_bridge.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
 
@@ -30,9 +31,26 @@ void CViewerWnd::AttachDecoders() {
         tools->addSeparator();
         tools->addWidget(button);
     }
-    connect(this, &CViewerWnd::CaptureChanged, m_pDecoders,
-            [this] { m_pDecoders->SetCapture(m_capture); });
+    connect(this, &CViewerWnd::CaptureChanged, this, &CViewerWnd::UpdateDecoderCapture);
     connect(m_pDecoders, &CDecoderSet::LanesChanged, this, &CViewerWnd::ShowDecoderRows);
+    // A file's decoders are kept with the file's view.
+    connect(m_pDecoders, &CDecoderSet::EntriesEdited, this, [this] {
+        if (!m_bLive) {
+            KeepState();
+        }
+    });
+}
+
+void CViewerWnd::UpdateDecoderCapture() {
+    if (!m_capture) {
+        return;
+    }
+    // The decoders see the names the rows show.
+    CaptureData data = ToCaptureData(*m_capture);
+    for (int channel = 0; channel < kExportChannels && channel < ChannelCount(); ++channel) {
+        data.names[static_cast<std::size_t>(channel)] = ChannelName(channel).toStdString();
+    }
+    m_pDecoders->SetCapture(data);
 }
 
 void CViewerWnd::ShowDecoderRows() {

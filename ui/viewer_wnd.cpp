@@ -1,20 +1,26 @@
-// The waveform viewer's window: menus, tool bar, status bar, mouse and keys. The picture is
-// DrawViewer's; measurements come from the measurement core.
+// The waveform viewer's window: menus, tool bar, status bar, mouse and keys, files read in the
+// background. The picture is DrawViewer's; measurements come from the measurement core.
 #include "ui/viewer_wnd.h"
 
 #include "capture/export.h"
 #include "display/waveform.h"
-#include "measure/capture_file.h"
+#include "file/capture_file.h"
+#include "measure/signal_measure.h"
 #include "ui/decoder_set.h"
+#include "ui/file_loader.h"
+#include "ui/rows_dlg.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,15 +29,20 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProgressBar>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QVBoxLayout>
+#include <QToolButton>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace quillon {
 
@@ -39,6 +50,9 @@ namespace {
 
 constexpr const char* kViewerCaption = "波形ビューア";
 constexpr const char* kLiveTitle = "ライブ";
+constexpr const char* kLoadingTitle = "読み込み中";
+// Menus: each letter once per menu, and the menu bar's letters once in the window. The tool
+// bars show the commands without letters: a tool button takes none.
 constexpr const char* kFileMenu = "ファイル(&F)";
 constexpr const char* kViewMenu = "表示(&V)";
 constexpr const char* kRowsMenu = "チャンネル(&C)";
@@ -46,29 +60,45 @@ constexpr const char* kOpenText = "開く(&O)...";
 constexpr const char* kSaveAsText = "名前を付けて保存(&A)...";
 constexpr const char* kCloseText = "閉じる(&C)";
 constexpr const char* kZoomInText = "拡大(&I)";
-constexpr const char* kZoomOutText = "縮小(&O)";
-constexpr const char* kFitAllText = "全体表示(&F)";
+constexpr const char* kZoomOutText = "縮小(&U)";
+constexpr const char* kFitAllText = "全体表示(&W)";
+constexpr const char* kRelativeText = "トリガを基準に時刻を表示(&T)";
+constexpr const char* kChooseRowsText = "行の表示(&R)...";
+constexpr const char* kHideQuietText = "エッジのない行を隠す(&E)";
 constexpr const char* kShowAllRowsText = "すべて表示(&A)";
-constexpr const char* kRenameText = "名前の変更(&R)...";
+constexpr const char* kMoreRowsText = "ほか %1 チャンネル: 行の表示(&R)...";
+constexpr const char* kRenameText = "名前の変更(&N)...";
+constexpr const char* kColourText = "色の変更(&L)...";
 constexpr const char* kHideText = "非表示(&H)";
 constexpr const char* kRenameCaption = "チャンネル名";
-constexpr const char* kRenamePrompt = "D%1 の名前:";
-constexpr const char* kOpenFilter = "波形ファイル (*.vcd *.csv);;すべてのファイル (*)";
+constexpr const char* kRenamePrompt = "%1 の名前 (空欄でファイルの名前):";
+constexpr const char* kCancelLoadText = "中止";
+constexpr const char* kCancelledText = "読み込みを中止しました: %1";
+constexpr const char* kOpenFilter = "波形ファイル (*.vcd *.csv *.sr);;すべてのファイル (*)";
 constexpr const char* kVcdFilter = "VCDファイル (*.vcd)";
 constexpr const char* kCsvFilter = "CSVファイル (*.csv)";
+constexpr const char* kSigrokFilter = "sigrokセッション (*.sr)";
 constexpr const char* kPngFilter = "PNG画像 (*.png)";
 constexpr const char* kOpenFailedText = "ファイルを開けませんでした。 \r\n";
 constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
 constexpr const char* kNothingText = "表示するデータがありません。 \r\n";
-constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .png のファイルです。 \r\n";
+constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .sr .png のファイルです。 \r\n";
+constexpr const char* kViewNotKeptText = "表示の設定を保存できませんでした: %1";
+constexpr const char* kViewForUserText =
+    "フォルダに書き込めないため、表示の設定はユーザーのフォルダに保存しました";
+constexpr const char* kRateCaption = "サンプルレート";
+constexpr const char* kRatePrompt =
+    "%1 にはサンプルレートがありません。\nサンプルレート (例: 24 MHz) またはサンプル周期 "
+    "(例: 20 ns):";
+constexpr const char* kRateBadText = "サンプルレートとして読めません: %1";
+constexpr const char* kNoRateText = "%s: the file names no sample rate";
 
 // Settings kept per user.
 constexpr const char* kSettingsOrg = "Quillon";
 constexpr const char* kSettingsApp = "quillon";
-constexpr const char* kNamesKey = "viewer/names";
-constexpr const char* kHiddenKey = "viewer/hidden";
 constexpr const char* kGeometryKey = "viewer/geometry";
 constexpr const char* kDirKey = "viewer/dir";
+constexpr const char* kRelativeKey = "viewer/relativeTime";
 
 constexpr QSize kDefaultSize(1200, 760);
 constexpr double kZoomStep = 1.25;  // per wheel notch and per key
@@ -78,6 +108,8 @@ constexpr int kCursorGrabPx = 4;    // a press this near a cursor drags it
 constexpr double kSnapPx = 6.0;     // a cursor this near an edge snaps to it
 constexpr double kArrowStep = 0.1;  // of the visible width per arrow key
 constexpr int kScrollSteps = 1000;  // scroll bar positions per visible width, at most
+constexpr int kMenuRowsMax = 64;    // channels listed one by one in the channel menu
+constexpr int kRowsPerNotch = 3;    // rows scrolled per wheel notch over the names
 
 QSettings UserSettings() {
     return QSettings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
@@ -87,46 +119,138 @@ QString Utf8(const char* text) {
     return QString::fromUtf8(text);
 }
 
-std::int64_t SampleCountOf(const CaptureData& capture) {
-    return static_cast<std::int64_t>(capture.samples.size());
-}
-
 QString TimeText(double seconds) {
     return QString::fromStdString(FormatDuration(seconds));
 }
 
+/// The command without its letter and dots: "開く(&O)..." -> "開く".
+QString WithoutAccelerator(QString text) {
+    static const QRegularExpression kLetter(QStringLiteral("\\(&[^)]\\)"));
+    text.remove(kLetter);
+    text.remove(QStringLiteral("..."));
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    return text.trimmed();
+}
+
+/// A name as a menu item shows it, its '&' not taken for a letter.
+QString MenuText(const QString& name) {
+    return QString(name).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+/// "24 MHz", "24MHz", "24000000", "1.5 kHz" as a rate; "20 ns", "41.67us" as a period.
+std::optional<SamplePeriod> ParseRateText(const QString& text) {
+    static const QRegularExpression kPattern(
+        QStringLiteral("^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(g|m|k)?(hz)?\\s*$|"
+                       "^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(s|ms|us|µs|ns|ps)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = kPattern.match(text);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    const bool rate = !match.captured(1).isEmpty();
+    const QString whole = match.captured(rate ? 1 : 5);
+    const QString fraction = match.captured(rate ? 2 : 6);
+    // The number as digits / 10^decimals.
+    bool ok = false;
+    const qint64 digits = (whole + fraction).toLongLong(&ok);
+    if (!ok || digits <= 0 || whole.size() > 12) {
+        return std::nullopt;
+    }
+    std::int64_t scale = 1;
+    for (qsizetype i = 0; i < fraction.size(); ++i) {
+        scale *= 10;
+    }
+    if (rate) {
+        // Case matters for M (mega) against m (milli) nowhere here: no millihertz rates.
+        const QString prefix = match.captured(3).toLower();
+        const std::int64_t multiplier = prefix == QLatin1String("g")   ? 1'000'000'000
+                                        : prefix == QLatin1String("m") ? 1'000'000
+                                        : prefix == QLatin1String("k") ? 1'000
+                                                                       : 1;
+        if (digits > INT64_MAX / multiplier) {
+            return std::nullopt;
+        }
+        return SamplePeriod::Fraction(scale, digits * multiplier);
+    }
+    const QString unit = match.captured(7).toLower();
+    const std::int64_t perSecond = unit == QLatin1String("ms") ? 1'000
+                                   : unit == QLatin1String("us") || unit == QStringLiteral("µs")
+                                       ? 1'000'000
+                                   : unit == QLatin1String("ns") ? 1'000'000'000
+                                   : unit == QLatin1String("ps") ? 1'000'000'000'000
+                                                                 : 1;
+    if (scale > INT64_MAX / perSecond) {
+        return std::nullopt;
+    }
+    return SamplePeriod::Fraction(digits, scale * perSecond);
+}
+
 } // namespace
 
-/// Shows the picture; the window draws it again when the size changes.
+/// Shows the picture, drawn again only when it is out of date: however many wheel steps or
+/// mouse moves arrive between two frames, one picture is drawn.
 class CViewerCanvas : public QWidget {
 public:
-    explicit CViewerCanvas(QWidget* parent) : QWidget(parent) {
+    CViewerCanvas(QWidget* parent, std::function<void(QImage&)> render)
+        : QWidget(parent), m_render(std::move(render)) {
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
         setAttribute(Qt::WA_OpaquePaintEvent);
         setMinimumSize(320, 200);
     }
-    QImage m_image;
+    void Invalidate() {
+        m_bDirty = true;
+        update();
+    }
+    /// The picture as it is now (drawn first when out of date).
+    const QImage& Image() {
+        Bring();
+        return m_image;
+    }
 
 protected:
     void paintEvent(QPaintEvent* /*event*/) override {
+        Bring();
         QPainter painter(this);
         painter.drawImage(0, 0, m_image);
     }
+
+private:
+    void Bring() {
+        if (m_image.size() != size()) {
+            m_image = QImage(size(), QImage::Format_RGB32);
+            m_bDirty = true;
+        }
+        if (m_bDirty) {
+            m_bDirty = false;
+            m_render(m_image);
+        }
+    }
+
+    std::function<void(QImage&)> m_render;
+    QImage m_image;
+    bool m_bDirty = true;
 };
 
 CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlag(Qt::Window);
     auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
+    auto* layout = new QGridLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_canvas = new CViewerCanvas(central);
+    m_canvas = new CViewerCanvas(central, [this](QImage& image) { Render(image); });
     m_canvas->installEventFilter(this);
     m_scrollBar = new QScrollBar(Qt::Horizontal, central);
-    layout->addWidget(m_canvas, 1);
-    layout->addWidget(m_scrollBar);
+    m_scrollRows = new QScrollBar(Qt::Vertical, central);
+    m_scrollRows->hide();
+    layout->addWidget(m_canvas, 0, 0);
+    layout->addWidget(m_scrollRows, 0, 1);
+    layout->addWidget(m_scrollBar, 1, 0);
+    layout->setRowStretch(0, 1);
+    layout->setColumnStretch(0, 1);
     setCentralWidget(central);
     connect(m_scrollBar, &QScrollBar::valueChanged, this, [this](int value) {
         if (!m_bUpdatingScroll) {
@@ -134,29 +258,53 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
             ScrollTo(value * perStep);
         }
     });
+    connect(m_scrollRows, &QScrollBar::valueChanged, this, [this](int value) {
+        if (!m_bUpdatingScroll) {
+            ScrollRowsTo(value);
+        }
+    });
 
     m_labelCursor = new QLabel(this);
     m_labelHover = new QLabel(this);
     m_labelInfo = new QLabel(this);
+    m_labelLoad = new QLabel(this);
+    m_progressLoad = new QProgressBar(this);
+    m_progressLoad->setRange(0, 1000);
+    m_progressLoad->setMaximumWidth(200);
+    m_buttonCancelLoad = new QToolButton(this);
+    m_buttonCancelLoad->setText(Utf8(kCancelLoadText));
+    connect(m_buttonCancelLoad, &QToolButton::clicked, this, &CViewerWnd::CancelLoad);
     statusBar()->addWidget(m_labelCursor, 1);
     statusBar()->addWidget(m_labelHover, 1);
+    statusBar()->addWidget(m_labelLoad);
+    statusBar()->addWidget(m_progressLoad);
+    statusBar()->addWidget(m_buttonCancelLoad);
     statusBar()->addPermanentWidget(m_labelInfo);
+    for (QWidget* widget :
+         {static_cast<QWidget*>(m_labelLoad), static_cast<QWidget*>(m_progressLoad),
+          static_cast<QWidget*>(m_buttonCancelLoad)}) {
+        widget->hide();
+    }
 
-    m_visible.fill(true);
-    m_capture.samples.clear();
-    LoadNames();
+    m_pLoader = new CFileLoader(this);
+    connect(m_pLoader, &CFileLoader::Progress, this, &CViewerWnd::OnLoadProgress);
+    connect(m_pLoader, &CFileLoader::Finished, this, &CViewerWnd::OnLoadFinished);
+
+    QSettings settings = UserSettings();
+    m_bRelativeTime = settings.value(QString::fromLatin1(kRelativeKey), false).toBool();
     CreateActions();
     AttachDecoders();
 
-    QSettings settings = UserSettings();
-    const int hidden = settings.value(QString::fromLatin1(kHiddenKey), 0).toInt();
-    for (int channel = 0; channel < kViewerChannels; ++channel) {
-        SetChannelVisible(channel, ((hidden >> channel) & 1) == 0);
+    // Before the first capture: the analyzer's rows, as the user named them.
+    m_state = ReadUserView(kAnalyzerChannels);
+    for (int channel = kAnalyzerChannels - 1; channel >= 0; --channel) {
+        m_order.push_back(channel);
     }
     if (!restoreGeometry(settings.value(QString::fromLatin1(kGeometryKey)).toByteArray())) {
         resize(kDefaultSize);
     }
     m_view = FitAll(0, 1);
+    UpdateScene();
     UpdateTitle();
     UpdateStatus();
 }
@@ -183,6 +331,10 @@ void CViewerWnd::CreateActions() {
     QAction* zoomOut = action(kZoomOutText, QKeySequence::ZoomOut, &CViewerWnd::OnZoomOut);
     QAction* fitAll =
         action(kFitAllText, QKeySequence(Qt::CTRL | Qt::Key_0), &CViewerWnd::OnFitAll);
+    m_actionRelative = new QAction(Utf8(kRelativeText), this);
+    m_actionRelative->setCheckable(true);
+    m_actionRelative->setChecked(m_bRelativeTime);
+    connect(m_actionRelative, &QAction::toggled, this, &CViewerWnd::SetRelativeTime);
 
     QMenu* file = menuBar()->addMenu(Utf8(kFileMenu));
     file->addAction(open);
@@ -194,22 +346,11 @@ void CViewerWnd::CreateActions() {
     m_menuView->addAction(zoomOut);
     m_menuView->addAction(fitAll);
     m_menuView->addSeparator();
+    m_menuView->addAction(m_actionRelative);
+    m_menuView->addSeparator();
+    m_menuView->addAction(Utf8(kChooseRowsText), this, &CViewerWnd::OnChooseRows);
+    m_menuView->addAction(Utf8(kHideQuietText), this, &CViewerWnd::HideRowsWithoutEdges);
     m_menuRows = m_menuView->addMenu(Utf8(kRowsMenu));
-    m_menuRows->addAction(Utf8(kShowAllRowsText), this, [this] {
-        for (int channel = 0; channel < kViewerChannels; ++channel) {
-            SetChannelVisible(channel, true);
-        }
-    });
-    m_menuRows->addSeparator();
-    m_rowActions.resize(kViewerChannels);
-    for (int channel = kViewerChannels - 1; channel >= 0; --channel) {
-        auto* action = m_menuRows->addAction(QStringLiteral("D%1").arg(channel));
-        action->setCheckable(true);
-        action->setChecked(true);
-        connect(action, &QAction::toggled, this,
-                [this, channel](bool bOn) { SetChannelVisible(channel, bOn); });
-        m_rowActions[static_cast<std::size_t>(channel)] = action;
-    }
 
     QToolBar* tools = addToolBar(Utf8(kViewMenu));
     tools->setObjectName(QStringLiteral("viewerTools"));
@@ -221,103 +362,270 @@ void CViewerWnd::CreateActions() {
     tools->addAction(fitAll);
 }
 
-void CViewerWnd::LoadNames() {
-    m_capture.names = UserChannelNames();
+void CViewerWnd::FillRowsMenu() {
+    m_menuRows->clear();
+    m_menuRows->addAction(Utf8(kShowAllRowsText), this, [this] {
+        SetChannelsVisible(std::vector<bool>(static_cast<std::size_t>(ChannelCount()), true));
+    });
+    m_menuRows->addSeparator();
+    if (ChannelCount() > kMenuRowsMax) {
+        m_menuRows->addAction(Utf8(kMoreRowsText).arg(ChannelCount()), this,
+                              &CViewerWnd::OnChooseRows);
+        return;
+    }
+    // In the rows' order, by the names the rows show.
+    for (const int channel : m_order) {
+        auto* item = m_menuRows->addAction(MenuText(ChannelName(channel)));
+        item->setIcon(ColourSwatch(ChannelColourOf(channel)));
+        item->setCheckable(true);
+        item->setChecked(IsChannelVisible(channel));
+        connect(item, &QAction::toggled, this,
+                [this, channel](bool bOn) { SetChannelVisible(channel, bOn); });
+    }
+}
+
+ChannelNames UserChannelNames() {
+    ChannelNames names = DefaultChannelNames();
+    const ViewState view = ReadUserView(kExportChannels);
+    for (int channel = 0; channel < kExportChannels; ++channel) {
+        const QString& name = view.channels[static_cast<std::size_t>(channel)].name;
+        if (!name.isEmpty()) {
+            names[static_cast<std::size_t>(channel)] = name.toStdString();
+        }
+    }
+    return names;
 }
 
 // ---- The capture shown ----------------------------------------------------------------
 
-void CViewerWnd::SetCapture(const CaptureData& capture) {
-    m_capture = capture;
-    m_edges = IndexEdges(m_capture);
-    m_bHaveCapture = !m_capture.samples.empty();
-    const auto n = static_cast<std::int64_t>(m_capture.samples.size());
+void CViewerWnd::SetCapture(CapturePtr capture) {
+    m_capture = std::move(capture);
+    const std::int64_t n = m_capture ? m_capture->SampleCount() : 0;
+    m_state.channels.resize(static_cast<std::size_t>(ChannelCount()));
+    if (static_cast<int>(m_order.size()) != ChannelCount()) {
+        m_order.clear();
+        for (int channel = 0; channel < ChannelCount(); ++channel) {
+            m_order.push_back(channel);
+        }
+    }
     for (auto* cursor : {&m_cursorA, &m_cursorB}) {
         if (*cursor && **cursor > n) {
             cursor->reset();
         }
     }
     m_view = ClampViewport(m_view, n);
+    if (m_bRelativeTime && !(m_capture && m_capture->TriggerSample())) {
+        m_actionRelative->setChecked(false);
+    }
+    m_actionRelative->setEnabled(m_capture && m_capture->TriggerSample());
+    UpdateScene();
     UpdateTitle();
     Redraw();
     emit CaptureChanged();
 }
 
-void CViewerWnd::SetLiveCapture(const CaptureData& capture) {
-    if (!m_bLive) {
+void CViewerWnd::UseLiveView() {
+    if (m_bLiveView) {
         return;
     }
-    const bool bFirst = !m_bHaveCapture;
-    CaptureData named = capture;
-    named.names = m_capture.names; // the user's names
-    if (bFirst) {
-        m_view = FitAll(static_cast<std::int64_t>(capture.samples.size()), Layout().TraceWidth());
-    }
-    SetCapture(named);
+    m_bLiveView = true;
+    m_state = ReadUserView(kAnalyzerChannels);
+    m_pDecoders->UseUserEntries();
 }
 
-void CViewerWnd::ShowCapture(const CaptureData& capture, const QString& fileName) {
+void CViewerWnd::SetLiveCapture(CapturePtr capture) {
+    if (!m_bLive || !capture) {
+        return;
+    }
+    UseLiveView();
+    if (!m_capture) {
+        // The main window's order: D15 at the top.
+        m_order.clear();
+        for (int channel = capture->ChannelCount() - 1; channel >= 0; --channel) {
+            m_order.push_back(channel);
+        }
+        m_view = FitAll(capture->SampleCount(), Layout().TraceWidth());
+    }
+    SetCapture(std::move(capture));
+}
+
+void CViewerWnd::ShowCapture(CapturePtr capture, const QString& fileName) {
+    if (!capture) {
+        return;
+    }
     m_bLive = false;
+    m_bLiveView = false;
     m_strFile = fileName;
+    m_strViewFile.clear();
+    m_state = ReadViewFor(fileName, *capture, &m_strViewFile);
+    m_order.clear();
+    for (int channel = 0; channel < capture->ChannelCount(); ++channel) {
+        m_order.push_back(channel); // the file's order, the first channel at the top
+    }
+    m_pDecoders->UseEntries(m_state.decoders);
     m_cursorA.reset();
     m_cursorB.reset();
-    m_view = FitAll(static_cast<std::int64_t>(capture.samples.size()), Layout().TraceWidth());
-    SetCapture(capture);
+    m_nScrollRows = 0;
+    m_view = FitAll(capture->SampleCount(), Layout().TraceWidth());
+    SetCapture(std::move(capture));
 }
 
-ChannelNames UserChannelNames() {
-    ChannelNames names = DefaultChannelNames();
-    const QStringList saved = UserSettings().value(QString::fromLatin1(kNamesKey)).toStringList();
-    for (int channel = 0; channel < kViewerChannels && channel < saved.size(); ++channel) {
-        if (!saved[channel].isEmpty()) {
-            names[static_cast<std::size_t>(channel)] = saved[channel].toStdString();
+void CViewerWnd::OpenFile(const QString& path) {
+    m_bLoadShown = false;
+    m_pLoader->Start(path);
+    m_labelLoad->setText(Utf8(kLoadingTitle) + QStringLiteral(": ") + QFileInfo(path).fileName());
+    m_progressLoad->setValue(0);
+    for (QWidget* widget :
+         {static_cast<QWidget*>(m_labelLoad), static_cast<QWidget*>(m_progressLoad),
+          static_cast<QWidget*>(m_buttonCancelLoad)}) {
+        widget->show();
+    }
+    UpdateScene();
+    UpdateTitle();
+    Redraw();
+}
+
+bool CViewerWnd::IsLoading() const {
+    return m_pLoader->IsBusy();
+}
+
+void CViewerWnd::CancelLoad() {
+    m_pLoader->Cancel();
+}
+
+bool CViewerWnd::WaitForFile() {
+    if (!IsLoading()) {
+        return m_bLoadShown;
+    }
+    QPointer<CViewerWnd> self(this);
+    QEventLoop loop;
+    connect(this, &CViewerWnd::FileLoaded, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    return self && m_bLoadShown;
+}
+
+bool CViewerWnd::LoadFile(const QString& path) {
+    OpenFile(path);
+    return WaitForFile();
+}
+
+void CViewerWnd::OnLoadProgress(std::uint64_t done, std::uint64_t total) {
+    if (total > 0) {
+        m_progressLoad->setValue(
+            static_cast<int>(1000.0 * static_cast<double>(done) / static_cast<double>(total)));
+    }
+}
+
+void CViewerWnd::OnLoadFinished(const CapturePtr& capture, const FileReadError& error) {
+    const QString path = m_pLoader->Path();
+    if (!capture && error.kind == FileReadError::Kind::NoSampleRate) {
+        if (const auto period = AskSampleRate(path)) {
+            m_pLoader->Start(path, period);
+            return;
         }
     }
-    return names;
+    for (QWidget* widget :
+         {static_cast<QWidget*>(m_labelLoad), static_cast<QWidget*>(m_progressLoad),
+          static_cast<QWidget*>(m_buttonCancelLoad)}) {
+        widget->hide();
+    }
+    if (capture) {
+        ShowCapture(capture, path);
+        UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+    } else if (error.kind == FileReadError::Kind::Cancelled) {
+        statusBar()->showMessage(Utf8(kCancelledText).arg(QFileInfo(path).fileName()), 5000);
+    } else if (error.kind != FileReadError::Kind::NoSampleRate || m_bUnattended) {
+        FileReadError named = error;
+        named.file = QDir::toNativeSeparators(path).toStdString();
+        if (error.kind == FileReadError::Kind::NoSampleRate) {
+            named.what = "the file names no sample rate";
+        }
+        Warn(Utf8(kOpenFailedText) + QString::fromStdString(named.Text()));
+    }
+    UpdateScene();
+    UpdateTitle();
+    Redraw();
+    m_bLoadShown = capture != nullptr;
+    emit FileLoaded(m_bLoadShown);
 }
 
-bool CViewerWnd::OpenFile(const QString& path) {
-    CaptureData capture;
-    ReadError error;
-    if (!ReadCaptureFile(QFile::encodeName(path).toStdString(), capture, error)) {
-        error.file = QDir::toNativeSeparators(path).toStdString();
-        Warn(Utf8(kOpenFailedText) + QString::fromStdString(error.Text()));
-        return false;
+std::optional<SamplePeriod> CViewerWnd::AskSampleRate(const QString& path) {
+    if (m_bUnattended) {
+        std::fprintf(stderr, "%s: ", qPrintable(QCoreApplication::applicationName()));
+        std::fprintf(stderr, kNoRateText, qPrintable(QDir::toNativeSeparators(path)));
+        std::fputc('\n', stderr);
+        return std::nullopt;
     }
-    ShowCapture(capture, path);
-    UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
-    return true;
+    const QStringList rates = {
+        QStringLiteral("1 MHz"),  QStringLiteral("2 MHz"),   QStringLiteral("4 MHz"),
+        QStringLiteral("8 MHz"),  QStringLiteral("10 MHz"),  QStringLiteral("12 MHz"),
+        QStringLiteral("16 MHz"), QStringLiteral("20 MHz"),  QStringLiteral("24 MHz"),
+        QStringLiteral("25 MHz"), QStringLiteral("32 MHz"),  QStringLiteral("48 MHz"),
+        QStringLiteral("50 MHz"), QStringLiteral("100 MHz"), QStringLiteral("200 MHz"),
+        QStringLiteral("500 MHz")};
+    QString text = rates[8];
+    for (;;) {
+        bool bOk = false;
+        text = QInputDialog::getItem(this, Utf8(kRateCaption),
+                                     Utf8(kRatePrompt).arg(QFileInfo(path).fileName()), rates,
+                                     std::max<qsizetype>(0, rates.indexOf(text)), true, &bOk);
+        if (!bOk) {
+            return std::nullopt;
+        }
+        if (const auto period = ParseRateText(text)) {
+            return period;
+        }
+        Warn(Utf8(kRateBadText).arg(text));
+    }
 }
 
 bool CViewerWnd::SaveFile(const QString& path) {
-    const auto format = FormatForPath(QFile::encodeName(path).toStdString());
+    const std::string file = QFile::encodeName(path).toStdString();
+    const auto format = FileFormatForPath(file);
     if (!format) {
         Warn(Utf8(kUnknownTypeText));
         return false;
     }
-    if (!m_bHaveCapture) {
+    if (!m_capture || m_capture->SampleCount() == 0) {
         Warn(Utf8(kNothingText));
         return false;
     }
-    std::string bytes;
-    switch (*format) {
-    case ExportFormat::Vcd:
-        bytes = ToVcd(m_capture, QDateTime::currentDateTime()
-                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                     .toStdString());
-        break;
-    case ExportFormat::Csv:
-        bytes = ToCsv(m_capture);
-        break;
-    case ExportFormat::Png:
-        bytes = EncodePng(m_canvas->m_image);
-        break;
-    }
     std::string reason = "cannot encode the picture";
-    if (bytes.empty() || !WriteWholeFile(QFile::encodeName(path).toStdString(), bytes, reason)) {
+    bool bWritten = false;
+    CapturePtr written;
+    if (*format == FileFormat::Png) {
+        const std::string bytes = EncodePng(m_canvas->Image());
+        bWritten = !bytes.empty() && WriteWholeFile(file, bytes, reason);
+    } else {
+        // The names the rows show.
+        std::vector<std::string> names;
+        for (int channel = 0; channel < ChannelCount(); ++channel) {
+            names.push_back(ChannelName(channel).toStdString());
+        }
+        written = m_capture->WithNames(std::move(names));
+        const std::string date = QDateTime::currentDateTime()
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                     .toStdString();
+        bWritten = WriteCaptureFile(file, *written, *format, reason, date);
+    }
+    if (!bWritten) {
         Warn(Utf8(kWriteFailedText) + QDir::toNativeSeparators(path) + QStringLiteral(" \r\n(") +
              QString::fromLocal8Bit(reason.c_str()) + QStringLiteral(")"));
         return false;
+    }
+    if (written) {
+        // The new file keeps what the rows show: names are in it, the rest beside it.
+        ViewState kept = m_state;
+        for (auto& channel : kept.channels) {
+            channel.name.clear();
+        }
+        kept.decoders = m_pDecoders->SavedEntries();
+        QString where;
+        QString error;
+        if (!kept.IsClean() && !WriteViewFor(path, *written, kept, where, error)) {
+            statusBar()->showMessage(Utf8(kViewNotKeptText).arg(error), 10000);
+        }
     }
     UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
     return true;
@@ -334,7 +642,7 @@ bool CViewerWnd::SaveScreenshot(const QString& path, int width, int height) {
 }
 
 void CViewerWnd::SetExtraRows(std::vector<ExtraRow> rows) {
-    m_extraRows = std::move(rows);
+    m_scene.extraRows = std::move(rows);
     Redraw();
 }
 
@@ -347,15 +655,15 @@ QWidget* CViewerWnd::Canvas() const {
 void CViewerWnd::OnOpen() {
     const QString dir =
         UserSettings().value(QString::fromLatin1(kDirKey), QDir::homePath()).toString();
-    const QString path = QFileDialog::getOpenFileName(
-        this, Utf8(kOpenText).remove(QStringLiteral("(&O)...")), dir, Utf8(kOpenFilter));
+    const QString path = QFileDialog::getOpenFileName(this, WithoutAccelerator(Utf8(kOpenText)),
+                                                      dir, Utf8(kOpenFilter));
     if (!path.isEmpty()) {
         OpenFile(path);
     }
 }
 
 void CViewerWnd::OnSaveAs() {
-    if (!m_bHaveCapture) {
+    if (!m_capture || m_capture->SampleCount() == 0) {
         Warn(Utf8(kNothingText));
         return;
     }
@@ -366,10 +674,10 @@ void CViewerWnd::OnSaveAs() {
             ? QStringLiteral("quillon-%1.vcd")
                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
             : QFileInfo(m_strFile).fileName();
-    QFileDialog dialog(this, Utf8(kSaveAsText).remove(QStringLiteral("(&A)...")),
-                       QDir(dir).filePath(name));
+    QFileDialog dialog(this, WithoutAccelerator(Utf8(kSaveAsText)), QDir(dir).filePath(name));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters({Utf8(kVcdFilter), Utf8(kCsvFilter), Utf8(kPngFilter)});
+    dialog.setNameFilters(
+        {Utf8(kVcdFilter), Utf8(kCsvFilter), Utf8(kSigrokFilter), Utf8(kPngFilter)});
     dialog.setDefaultSuffix(QStringLiteral("vcd"));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter.section(QLatin1Char('.'), -1).remove(QLatin1Char(')')));
@@ -390,6 +698,28 @@ void CViewerWnd::Warn(const QString& text) {
     box.exec();
 }
 
+void CViewerWnd::showEvent(QShowEvent* event) {
+    // Tool buttons take no letters: only menus do, so the tool bars show none.
+    for (auto* bar : findChildren<QToolBar*>()) {
+        for (auto* action : bar->actions()) {
+            if (!action->text().isEmpty()) {
+                action->setIconText(WithoutAccelerator(action->text()));
+            }
+        }
+    }
+    if (m_bLive && !IsLoading()) {
+        UseLiveView();
+        UpdateScene();
+        Redraw();
+    }
+    QMainWindow::showEvent(event);
+}
+
+void CViewerWnd::closeEvent(QCloseEvent* event) {
+    m_pLoader->Cancel(); // a file still coming in is not wanted any more
+    QMainWindow::closeEvent(event);
+}
+
 // ---- Navigation -----------------------------------------------------------------------
 
 void CViewerWnd::OnZoomIn() {
@@ -401,26 +731,38 @@ void CViewerWnd::OnZoomOut() {
 }
 
 void CViewerWnd::OnFitAll() {
-    m_view = FitAll(SampleCountOf(m_capture), Layout().TraceWidth());
+    m_view = FitAll(m_capture ? m_capture->SampleCount() : 0, Layout().TraceWidth());
     Redraw();
 }
 
 void CViewerWnd::ZoomAt(double factor, double x) {
-    m_view = ZoomAbout(m_view, factor, x, SampleCountOf(m_capture));
+    m_view = ZoomAbout(m_view, factor, x, m_capture ? m_capture->SampleCount() : 0);
     Redraw();
 }
 
 void CViewerWnd::ScrollTo(double firstSample) {
     Viewport next = m_view;
     next.firstSample = firstSample;
-    m_view = ClampViewport(next, SampleCountOf(m_capture));
+    m_view = ClampViewport(next, m_capture ? m_capture->SampleCount() : 0);
+    Redraw();
+}
+
+void CViewerWnd::ScrollRowsTo(int y) {
+    m_nScrollRows = std::max(0, y);
     Redraw();
 }
 
 void CViewerWnd::keyPressEvent(QKeyEvent* event) {
     const double width = m_view.widthPx;
-    const auto n = SampleCountOf(m_capture);
+    const auto n = m_capture ? m_capture->SampleCount() : 0;
     switch (event->key()) {
+    case Qt::Key_Escape:
+        if (IsLoading()) {
+            CancelLoad();
+            return;
+        }
+        QMainWindow::keyPressEvent(event);
+        return;
     case Qt::Key_Plus:
         OnZoomIn();
         return;
@@ -433,6 +775,12 @@ void CViewerWnd::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right:
         m_view = PanBy(m_view, width * kArrowStep, n);
         break;
+    case Qt::Key_Up:
+        ScrollRowsTo(Layout().scrollPx - Layout().rowHeightPx);
+        return;
+    case Qt::Key_Down:
+        ScrollRowsTo(Layout().scrollPx + Layout().rowHeightPx);
+        return;
     case Qt::Key_PageUp:
         m_view = PanBy(m_view, -width, n);
         break;
@@ -454,83 +802,115 @@ void CViewerWnd::keyPressEvent(QKeyEvent* event) {
 
 // ---- Drawing --------------------------------------------------------------------------
 
-ViewerScene CViewerWnd::Scene() const {
-    ViewerScene scene;
-    scene.capture = &m_capture; // before a capture: no samples, the user's names
-    scene.edges = &m_edges;
-    if (m_bHaveCapture) {
-        const double seconds = static_cast<double>(m_capture.PeriodPs()) * 1e-12;
-        QString footer =
-            QStringLiteral("周期 %1    %2 サンプル    全長 %3")
-                .arg(TimeText(seconds))
-                .arg(m_capture.samples.size())
-                .arg(TimeText(seconds * static_cast<double>(m_capture.samples.size())));
-        if (m_capture.triggerSample) {
-            footer += QStringLiteral("    トリガ T: %1").arg(*m_capture.triggerSample);
-        }
-        scene.footer = footer.toStdString();
-    } else {
-        scene.footer = QString::fromUtf8(kNothingText).trimmed().toStdString();
+void CViewerWnd::UpdateScene() {
+    const int channels = ChannelCount();
+    m_scene.capture = m_capture.get();
+    m_scene.names.resize(static_cast<std::size_t>(channels));
+    m_scene.colours.resize(static_cast<std::size_t>(channels));
+    m_scene.rows.clear();
+    for (int channel = 0; channel < channels; ++channel) {
+        m_scene.names[static_cast<std::size_t>(channel)] = ChannelName(channel).toStdString();
+        m_scene.colours[static_cast<std::size_t>(channel)] = ChannelColourOf(channel);
     }
-    scene.view = m_view;
-    scene.visible = m_visible;
-    scene.cursorA = m_cursorA;
-    scene.cursorB = m_cursorB;
-    scene.extraRows = m_extraRows;
-    return scene;
+    for (const int channel : m_order) {
+        if (channel < channels && IsChannelVisible(channel)) {
+            m_scene.rows.push_back(channel);
+        }
+    }
+    if (IsLoading() && !m_capture) {
+        m_scene.footer = (Utf8(kLoadingTitle) + QStringLiteral("...")).toStdString();
+    } else if (m_capture && m_capture->SampleCount() > 0) {
+        const double seconds = m_capture->Period().Seconds();
+        const auto n = m_capture->SampleCount();
+        QString footer = QStringLiteral("周期 %1    %2 サンプル    全長 %3")
+                             .arg(TimeText(seconds))
+                             .arg(n)
+                             .arg(TimeText(m_capture->Period().SecondsOf(static_cast<double>(n))));
+        if (const auto trigger = m_capture->TriggerSample()) {
+            footer += QStringLiteral("    トリガ T: %1").arg(*trigger);
+        }
+        m_scene.footer = footer.toStdString();
+    } else {
+        m_scene.footer = Utf8(kNothingText).trimmed().toStdString();
+    }
+    FillRowsMenu();
 }
 
 ViewerLayout CViewerWnd::Layout() const {
-    return LayoutViewer(m_canvas->width(), m_canvas->height(), m_visible,
-                        static_cast<int>(m_extraRows.size()));
+    return LayoutViewer(m_canvas->width(), m_canvas->height(), m_scene.rows,
+                        static_cast<int>(m_scene.extraRows.size()), m_nScrollRows,
+                        m_scene.nameWidthPx);
+}
+
+void CViewerWnd::Render(QImage& image) {
+    m_scene.capture = m_capture.get();
+    m_scene.view = m_view;
+    m_scene.scrollPx = m_nScrollRows;
+    m_scene.cursorA = m_cursorA;
+    m_scene.cursorB = m_cursorB;
+    const auto trigger = m_capture ? m_capture->TriggerSample() : std::nullopt;
+    m_scene.timeOrigin = m_bRelativeTime && trigger ? static_cast<double>(*trigger) : 0.0;
+    DrawViewer(image, m_scene);
 }
 
 void CViewerWnd::Redraw() {
     const ViewerLayout layout = Layout();
-    m_view = Resized(m_view, layout.TraceWidth(), SampleCountOf(m_capture));
-    ViewerScene scene = Scene();
-    QImage& image = m_canvas->m_image;
-    if (image.size() != m_canvas->size()) {
-        image = QImage(m_canvas->size(), QImage::Format_RGB32);
-    }
-    DrawViewer(image, scene);
-    m_canvas->update();
-    UpdateScrollBar();
+    m_view = Resized(m_view, layout.TraceWidth(), m_capture ? m_capture->SampleCount() : 0);
+    m_nScrollRows = layout.scrollPx;
+    m_canvas->Invalidate();
+    UpdateScrollBars();
     UpdateStatus();
 }
 
-void CViewerWnd::UpdateScrollBar() {
+void CViewerWnd::UpdateScrollBars() {
     m_bUpdatingScroll = true;
     const double visible = m_view.VisibleSamples();
     const double perStep = std::max(1.0, visible / kScrollSteps);
-    const double hidden = std::max(0.0, static_cast<double>(SampleCountOf(m_capture)) - visible);
+    const double samples = m_capture ? static_cast<double>(m_capture->SampleCount()) : 0.0;
+    const double hidden = std::max(0.0, samples - visible);
     m_scrollBar->setRange(0, static_cast<int>(std::ceil(hidden / perStep)));
     m_scrollBar->setPageStep(static_cast<int>(visible / perStep));
     m_scrollBar->setSingleStep(std::max(1, static_cast<int>(visible * kArrowStep / perStep)));
     m_scrollBar->setValue(static_cast<int>(std::lround(m_view.firstSample / perStep)));
+
+    const ViewerLayout layout = Layout();
+    m_scrollRows->setVisible(layout.MaxScrollPx() > 0);
+    m_scrollRows->setRange(0, layout.MaxScrollPx());
+    m_scrollRows->setPageStep(layout.RowsBottom() - layout.RowsTop());
+    m_scrollRows->setSingleStep(layout.rowHeightPx);
+    m_scrollRows->setValue(layout.scrollPx);
     m_bUpdatingScroll = false;
 }
 
 void CViewerWnd::UpdateTitle() {
-    const QString what = m_bLive ? Utf8(kLiveTitle) : QFileInfo(m_strFile).fileName();
+    QString what = m_bLive ? Utf8(kLiveTitle) : QFileInfo(m_strFile).fileName();
+    if (IsLoading()) {
+        what = QFileInfo(m_pLoader->Path()).fileName() + QStringLiteral(" (") +
+               Utf8(kLoadingTitle) + QStringLiteral(")");
+    }
     setWindowTitle(Utf8(kViewerCaption) + QStringLiteral(" - ") + what);
 }
 
+QString CViewerWnd::TimeAt(std::int64_t boundary) const {
+    const auto trigger = m_capture->TriggerSample();
+    const double origin = m_bRelativeTime && trigger ? static_cast<double>(*trigger) : 0.0;
+    return TimeText(m_capture->Period().SecondsOf(static_cast<double>(boundary) - origin));
+}
+
 QString CViewerWnd::CursorText() const {
-    if (!m_bHaveCapture || (!m_cursorA && !m_cursorB)) {
+    if (!m_capture || (!m_cursorA && !m_cursorB)) {
         return {};
     }
-    const double period = static_cast<double>(m_capture.PeriodPs()) * 1e-12;
     QStringList parts;
     if (m_cursorA) {
-        parts << QStringLiteral("A: %1").arg(TimeText(static_cast<double>(*m_cursorA) * period));
+        parts << QStringLiteral("A: %1").arg(TimeAt(*m_cursorA));
     }
     if (m_cursorB) {
-        parts << QStringLiteral("B: %1").arg(TimeText(static_cast<double>(*m_cursorB) * period));
+        parts << QStringLiteral("B: %1").arg(TimeAt(*m_cursorB));
     }
     if (m_cursorA && m_cursorB) {
         const std::int64_t samples = *m_cursorB - *m_cursorA;
-        const double dt = static_cast<double>(samples) * period;
+        const double dt = m_capture->Period().SecondsOf(static_cast<double>(samples));
         parts << QStringLiteral("Δt: %1").arg(TimeText(dt));
         if (samples != 0) {
             parts << QStringLiteral("1/Δt: %1")
@@ -548,13 +928,14 @@ QString CViewerWnd::HoverText() const {
 void CViewerWnd::UpdateStatus() {
     m_labelCursor->setText(CursorText());
     m_labelHover->setText(m_strHover);
-    if (m_bHaveCapture) {
-        const double period = static_cast<double>(m_capture.PeriodPs()) * 1e-12;
+    if (m_capture && m_capture->SampleCount() > 0) {
+        const auto n = m_capture->SampleCount();
         m_labelInfo->setText(
-            QStringLiteral("周期 %1  %2 サンプル  全長 %3")
-                .arg(TimeText(period))
-                .arg(m_capture.samples.size())
-                .arg(TimeText(period * static_cast<double>(m_capture.samples.size()))));
+            QStringLiteral("%1 チャンネル  周期 %2  %3 サンプル  全長 %4")
+                .arg(m_capture->ChannelCount())
+                .arg(TimeText(m_capture->Period().Seconds()))
+                .arg(n)
+                .arg(TimeText(m_capture->Period().SecondsOf(static_cast<double>(n)))));
     } else {
         m_labelInfo->clear();
     }
@@ -564,11 +945,27 @@ void CViewerWnd::UpdateHover(int x, int y) {
     m_strHover.clear();
     const ViewerLayout layout = Layout();
     const int channel = layout.ChannelAtY(y);
+    const int extra = layout.ExtraRowAtY(y);
+    if (x < layout.TraceLeft()) {
+        // Over the names: the whole name.
+        if (extra >= 0) {
+            m_strHover =
+                QString::fromStdString(m_scene.extraRows[static_cast<std::size_t>(extra)].label);
+        } else if (channel >= 0) {
+            m_strHover = ChannelName(channel);
+            if (m_capture && m_strHover.toStdString() != m_capture->ChannelName(channel)) {
+                m_strHover += QStringLiteral(" (%1)").arg(
+                    QString::fromStdString(m_capture->ChannelName(channel)));
+            }
+        }
+        m_labelHover->setText(m_strHover);
+        return;
+    }
+    const auto sample =
+        static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
     // Over an annotation row: the text of the box under the pointer.
-    if (const int extra = layout.ExtraRowAtY(y); extra >= 0 && x >= layout.TraceLeft()) {
-        const auto sample =
-            static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
-        const ExtraRow& row = m_extraRows[static_cast<std::size_t>(extra)];
+    if (extra >= 0) {
+        const ExtraRow& row = m_scene.extraRows[static_cast<std::size_t>(extra)];
         for (const auto& box : row.boxes) {
             if (sample >= box.first && sample < box.end) {
                 m_strHover = QString::fromStdString(
@@ -577,13 +974,10 @@ void CViewerWnd::UpdateHover(int x, int y) {
             }
         }
     }
-    if (m_bHaveCapture && channel >= 0 && x >= layout.TraceLeft()) {
-        const auto sample =
-            static_cast<std::int64_t>(std::floor(m_view.SampleAtX(x - layout.TraceLeft())));
-        const QString name =
-            QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]);
-        if (const auto info = MeasureAt(m_capture, m_edges, channel, sample)) {
-            const double period = static_cast<double>(m_capture.PeriodPs()) * 1e-12;
+    if (m_capture && channel >= 0) {
+        const QString name = ChannelName(channel);
+        if (const auto info = MeasureAt(*m_capture, channel, sample)) {
+            const double period = m_capture->Period().Seconds();
             QStringList parts;
             parts << QStringLiteral("%1: %2").arg(name, info->level ? QStringLiteral("H")
                                                                     : QStringLiteral("L"));
@@ -602,7 +996,7 @@ void CViewerWnd::UpdateHover(int x, int y) {
                                   0, 'f', 1);
             }
             m_strHover = parts.join(QStringLiteral("   "));
-        } else if (sample >= 0 && sample < SampleCountOf(m_capture)) {
+        } else if (sample >= 0 && sample < m_capture->SampleCount()) {
             m_strHover = QStringLiteral("%1: 未受信").arg(name);
         }
     }
@@ -617,66 +1011,181 @@ std::int64_t CViewerWnd::SnapBoundary(int x, int y) const {
     const int channel = layout.ChannelAtY(y);
     if (channel >= 0) {
         if (const auto edge =
-                NearestEdge(m_edges, channel, boundary, kSnapPx / m_view.pixelsPerSample)) {
+                NearestEdge(*m_capture, channel, boundary, kSnapPx / m_view.pixelsPerSample)) {
             return *edge;
         }
     }
-    return std::clamp<std::int64_t>(std::llround(boundary), 0, SampleCountOf(m_capture));
+    return std::clamp<std::int64_t>(std::llround(boundary), 0, m_capture->SampleCount());
 }
 
 void CViewerWnd::PlaceCursor(bool bCursorB, int x, int y) {
-    if (!m_bHaveCapture) {
+    if (!m_capture || m_capture->SampleCount() == 0) {
         return;
     }
     (bCursorB ? m_cursorB : m_cursorA) = SnapBoundary(x, y);
     Redraw();
 }
 
+int CViewerWnd::ChannelCount() const {
+    return m_capture ? m_capture->ChannelCount() : static_cast<int>(m_state.channels.size());
+}
+
+QString CViewerWnd::ChannelName(int channel) const {
+    if (channel < 0 || channel >= ChannelCount()) {
+        return {};
+    }
+    const QString& chosen = m_state.channels[static_cast<std::size_t>(channel)].name;
+    if (!chosen.isEmpty()) {
+        return chosen;
+    }
+    return m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
+                     : QString::fromStdString(DefaultChannelName(channel));
+}
+
+QRgb CViewerWnd::ChannelColourOf(int channel) const {
+    if (channel >= 0 && channel < static_cast<int>(m_state.channels.size())) {
+        if (const auto& colour = m_state.channels[static_cast<std::size_t>(channel)].colour) {
+            return *colour;
+        }
+    }
+    return ChannelColour(channel);
+}
+
+bool CViewerWnd::IsChannelVisible(int channel) const {
+    return channel >= 0 && channel < static_cast<int>(m_state.channels.size()) &&
+           !m_state.channels[static_cast<std::size_t>(channel)].hidden;
+}
+
+void CViewerWnd::KeepState() {
+    UpdateScene();
+    Redraw();
+    if (m_bUnattended) {
+        return; // a picture taken without a user changes nothing of the user's
+    }
+    if (m_bLive) {
+        WriteUserView(m_state);
+        return;
+    }
+    if (!m_capture) {
+        return;
+    }
+    m_state.decoders = m_pDecoders->SavedEntries();
+    QString error;
+    const QString before = m_strViewFile;
+    if (!WriteViewFor(m_strFile, *m_capture, m_state, m_strViewFile, error)) {
+        statusBar()->showMessage(Utf8(kViewNotKeptText).arg(error), 10000);
+    } else if (!m_strViewFile.isEmpty() && m_strViewFile != before &&
+               m_strViewFile == ViewFileForUser(m_strFile)) {
+        statusBar()->showMessage(Utf8(kViewForUserText), 10000);
+    }
+}
+
 void CViewerWnd::OnRenameChannel(int channel) {
     bool bOk = false;
-    const QString name = QInputDialog::getText(
-        this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(channel), QLineEdit::Normal,
-        QString::fromStdString(m_capture.names[static_cast<std::size_t>(channel)]), &bOk);
+    const QString own = m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
+                                  : QString::fromStdString(DefaultChannelName(channel));
+    const QString name =
+        QInputDialog::getText(this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(own),
+                              QLineEdit::Normal, ChannelName(channel), &bOk);
     if (bOk) {
         RenameChannel(channel, name);
     }
 }
 
 void CViewerWnd::RenameChannel(int channel, const QString& name) {
-    if (channel < 0 || channel >= kViewerChannels) {
+    if (channel < 0 || channel >= ChannelCount()) {
         return;
     }
-    const QString trimmed = name.trimmed();
-    const std::string value = trimmed.isEmpty()
-                                  ? DefaultChannelNames()[static_cast<std::size_t>(channel)]
-                                  : trimmed.toStdString();
-    m_capture.names[static_cast<std::size_t>(channel)] = value;
-    QSettings settings = UserSettings();
-    QStringList names = settings.value(QString::fromLatin1(kNamesKey)).toStringList();
-    while (names.size() < kViewerChannels) {
-        names << QString();
+    QString trimmed = name.trimmed();
+    const QString own = m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
+                                  : QString::fromStdString(DefaultChannelName(channel));
+    if (trimmed == own) {
+        trimmed.clear();
     }
-    names[channel] = QString::fromStdString(value);
-    settings.setValue(QString::fromLatin1(kNamesKey), names);
-    Redraw();
-    emit CaptureChanged();
+    m_state.channels[static_cast<std::size_t>(channel)].name = trimmed;
+    KeepState();
+    UpdateDecoderCapture();
 }
 
 void CViewerWnd::SetChannelVisible(int channel, bool bVisible) {
-    if (channel < 0 || channel >= kViewerChannels) {
+    if (channel < 0 || channel >= ChannelCount()) {
         return;
     }
-    m_visible[static_cast<std::size_t>(channel)] = bVisible;
-    if (auto* action =
-            m_rowActions.empty() ? nullptr : m_rowActions[static_cast<std::size_t>(channel)]) {
-        const QSignalBlocker blocker(action);
-        action->setChecked(bVisible);
+    m_state.channels[static_cast<std::size_t>(channel)].hidden = !bVisible;
+    KeepState();
+}
+
+void CViewerWnd::SetChannelsVisible(const std::vector<bool>& visible) {
+    for (std::size_t c = 0; c < m_state.channels.size() && c < visible.size(); ++c) {
+        m_state.channels[c].hidden = !visible[c];
     }
-    int hidden = 0;
-    for (int c = 0; c < kViewerChannels; ++c) {
-        hidden |= m_visible[static_cast<std::size_t>(c)] ? 0 : 1 << c;
+    KeepState();
+}
+
+void CViewerWnd::HideRowsWithoutEdges() {
+    if (!m_capture) {
+        return;
     }
-    UserSettings().setValue(QString::fromLatin1(kHiddenKey), hidden);
+    for (int channel = 0; channel < ChannelCount(); ++channel) {
+        if (!m_capture->NextEdge(channel, 0)) {
+            m_state.channels[static_cast<std::size_t>(channel)].hidden = true;
+        }
+    }
+    KeepState();
+}
+
+void CViewerWnd::SetChannelColour(int channel, std::optional<QRgb> colour) {
+    if (channel < 0 || channel >= ChannelCount()) {
+        return;
+    }
+    if (colour && *colour == ChannelColour(channel)) {
+        colour.reset();
+    }
+    m_state.channels[static_cast<std::size_t>(channel)].colour = colour;
+    KeepState();
+}
+
+void CViewerWnd::OnChooseColour(int channel) {
+    const QColor colour = QColorDialog::getColor(QColor::fromRgb(ChannelColourOf(channel)), this,
+                                                 WithoutAccelerator(Utf8(kColourText)));
+    if (colour.isValid()) {
+        SetChannelColour(channel, colour.rgb());
+    }
+}
+
+void CViewerWnd::OnChooseRows() {
+    std::vector<RowChoice> rows;
+    for (int channel = 0; channel < ChannelCount(); ++channel) {
+        RowChoice row;
+        row.name = ChannelName(channel);
+        row.visible = IsChannelVisible(channel);
+        row.colour = ChannelColourOf(channel);
+        row.chosenColour = m_state.channels[static_cast<std::size_t>(channel)].colour;
+        row.ownColour = ChannelColour(channel);
+        row.hasEdges = !m_capture || m_capture->NextEdge(channel, 0).has_value();
+        rows.push_back(row);
+    }
+    CRowsDlg dialog(std::move(rows), this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const auto chosen = dialog.Rows();
+    for (std::size_t c = 0; c < chosen.size() && c < m_state.channels.size(); ++c) {
+        m_state.channels[c].hidden = !chosen[c].visible;
+        m_state.channels[c].colour = chosen[c].chosenColour;
+    }
+    KeepState();
+}
+
+void CViewerWnd::SetRelativeTime(bool bRelative) {
+    m_bRelativeTime = bRelative && m_capture && m_capture->TriggerSample();
+    if (m_actionRelative->isChecked() != m_bRelativeTime) {
+        const QSignalBlocker blocker(m_actionRelative);
+        m_actionRelative->setChecked(m_bRelativeTime);
+    }
+    if (!m_bUnattended) {
+        UserSettings().setValue(QString::fromLatin1(kRelativeKey), bRelative);
+    }
     Redraw();
 }
 
@@ -693,9 +1202,29 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         return false;
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);
-        const double notches = wheel->angleDelta().y() / static_cast<double>(kWheelNotch);
-        if (notches != 0.0) {
-            ZoomAt(std::pow(kZoomStep, notches), wheel->position().x() - layout.TraceLeft());
+        const QPoint delta = wheel->angleDelta();
+        const bool bOverNames = wheel->position().x() < layout.TraceLeft();
+        if (bOverNames || (wheel->modifiers() & Qt::ShiftModifier) != 0) {
+            // Over the names (or with Shift): the rows scroll.
+            const int steps = delta.y() != 0 ? delta.y() : delta.x();
+            ScrollRowsTo(layout.scrollPx -
+                         steps * kRowsPerNotch * layout.rowHeightPx / kWheelNotch);
+        } else if (delta.y() != 0) {
+            ZoomAt(std::pow(kZoomStep, delta.y() / static_cast<double>(kWheelNotch)),
+                   wheel->position().x() - layout.TraceLeft());
+        } else if (delta.x() != 0) {
+            ScrollTo(m_view.firstSample -
+                     delta.x() * kArrowStep * m_view.VisibleSamples() / kWheelNotch);
+        }
+        return true;
+    }
+    case QEvent::ToolTip: {
+        auto* help = static_cast<QHelpEvent*>(event);
+        UpdateHover(help->pos().x(), help->pos().y());
+        if (help->pos().x() < layout.TraceLeft() && !m_strHover.isEmpty()) {
+            QToolTip::showText(help->globalPos(), m_strHover, m_canvas);
+        } else {
+            QToolTip::hideText();
         }
         return true;
     }
@@ -715,6 +1244,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         }
         QMenu menu(this);
         menu.addAction(Utf8(kRenameText), this, [this, channel] { OnRenameChannel(channel); });
+        menu.addAction(Utf8(kColourText), this, [this, channel] { OnChooseColour(channel); });
         menu.addAction(Utf8(kHideText), this,
                        [this, channel] { SetChannelVisible(channel, false); });
         menu.addSeparator();

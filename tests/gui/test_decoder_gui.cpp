@@ -1,6 +1,7 @@
 // The viewer's decoders without the viewer: the dialog (filter, channel names, checked
 // options, stacking) and the decoder set (decoding on a capture, newest capture wins, errors
 // in their row, hiding, persistence, the annotation file).
+#include "capture/capture_bridge.h"
 #include "decode/decoder_library.h"
 #include "emulator/bench_signals.h"
 #include "ui/decoder_dlg.h"
@@ -130,6 +131,7 @@ private slots:
         QWidget window;
         {
             CDecoderSet set(&window);
+            set.UseUserEntries();
             QSignalSpy lanes(&set, &CDecoderSet::LanesChanged);
             set.SetEntries({{UartStack(921600), true},
                             {{{"i2c", {{"scl", 13}, {"sda", 14}}, {}}}, true},
@@ -170,6 +172,7 @@ private slots:
             QVERIFY(LaneText(set, "UART: error").isEmpty());
         }
         CDecoderSet again(&window);
+        again.UseUserEntries();
         QCOMPARE(again.Entries().size(), std::size_t{2});
         QCOMPARE(again.Entries()[0].stack, UartStack(921600));
         QVERIFY(!again.Entries()[1].visible);
@@ -180,19 +183,15 @@ private slots:
         viewer.setAttribute(Qt::WA_DeleteOnClose, false);
         viewer.resize(1200, 760);
         viewer.show();
+        viewer.SetLiveCapture(ToCapture(Bench(10)));
         viewer.Decoders()->SetEntries({{UartStack(921600), true}});
-        viewer.ShowCapture(Bench(10), "bench.vcd");
         WaitForDecoders(*viewer.Decoders());
         QVERIFY(!viewer.Decoders()->IsDecoding());
         const auto lanes = viewer.Decoders()->Lanes();
         QVERIFY(lanes.size() >= 2);
 
         // Hovering the RX row over the first character names it.
-        const ViewerLayout layout =
-            LayoutViewer(viewer.Canvas()->width(), viewer.Canvas()->height(),
-                         RowVisibility{true, true, true, true, true, true, true, true, true, true,
-                                       true, true, true, true, true, true},
-                         static_cast<int>(lanes.size()));
+        const ViewerLayout layout = viewer.Layout();
         int rxRow = -1;
         for (std::size_t i = 0; i < lanes.size(); ++i) {
             rxRow = lanes[i].label == "UART: RX" ? static_cast<int>(i) : rxRow;
@@ -209,7 +208,7 @@ private slots:
         // A capture with nothing on D8: the rows follow it.
         CaptureData quiet = Bench(10);
         std::fill(quiet.samples.begin(), quiet.samples.end(), 0xFFFF);
-        viewer.ShowCapture(quiet, "quiet.vcd");
+        viewer.SetLiveCapture(ToCapture(quiet));
         WaitForDecoders(*viewer.Decoders());
         QCOMPARE(viewer.Decoders()->Lanes().size(), std::size_t{1});
         QVERIFY(viewer.Decoders()->Lanes()[0].boxes.empty());

@@ -68,22 +68,20 @@ void CFileLoader::Start(const QString& path, std::optional<SamplePeriod> period)
         };
         auto result = std::make_shared<std::pair<CapturePtr, FileReadError>>();
         result->first = ReadCaptureFile(file, options, result->second);
-        if (job->cancel && result->first) {
-            result->first.reset(); // asked to stop: the capture is not wanted any more
-        }
-        if (job->cancel && !result->first) {
-            result->second.kind = FileReadError::Kind::Cancelled;
-            result->second.file = file;
-        }
         QUILLON_HANDOFF_SENT(result.get());
         QMetaObject::invokeMethod(
             this,
-            [this, job, result] {
+            [this, job, result, file] {
                 QUILLON_HANDOFF_RECEIVED(result.get());
                 if (job != m_job) {
                     return; // a later read took its place
                 }
                 m_bBusy = false;
+                if (job->cancel) {
+                    // Asked to stop, if only after the last byte: not wanted any more.
+                    result->first.reset();
+                    result->second = {FileReadError::Kind::Cancelled, file, 0, "cancelled"};
+                }
                 emit Finished(result->first, result->second);
             },
             Qt::QueuedConnection);

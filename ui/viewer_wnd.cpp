@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDateTime>
@@ -190,7 +191,9 @@ std::optional<SamplePeriod> ParseRateText(const QString& text) {
 } // namespace
 
 /// Shows the picture, drawn again only when it is out of date: however many wheel steps or
-/// mouse moves arrive between two frames, one picture is drawn.
+/// mouse moves arrive between two frames, one picture is drawn. It is drawn straight into the
+/// window's backing store where that is a plain image (no copy of 8 MB per frame), else into
+/// an image of its own.
 class CViewerCanvas : public QWidget {
 public:
     CViewerCanvas(QWidget* parent, std::function<void(QImage&)> render)
@@ -204,21 +207,33 @@ public:
         m_bDirty = true;
         update();
     }
-    /// The picture as it is now (drawn first when out of date).
-    const QImage& Image() {
-        Bring();
-        return m_image;
+    /// The picture as it is now.
+    QImage Image() {
+        QImage image(size(), QImage::Format_RGB32);
+        m_render(image);
+        return image;
     }
 
 protected:
     void paintEvent(QPaintEvent* /*event*/) override {
-        Bring();
-        QPainter painter(this);
-        painter.drawImage(0, 0, m_image);
-    }
-
-private:
-    void Bring() {
+        // Painting into something else (grab, render): into the own image, then copied.
+        QImage* store = redirected(nullptr) == nullptr ? StoreImage() : nullptr;
+        if (store != nullptr) {
+            // The canvas's part of the backing store, as an image of its own.
+            const QPoint at = mapTo(window(), QPoint(0, 0));
+            if (m_bDirty || store->constBits() != m_pDrawnInto || store->size() != m_drawnSize ||
+                at != m_drawnAt) {
+                QImage part(store->bits() + at.y() * store->bytesPerLine() +
+                                at.x() * static_cast<qsizetype>(sizeof(QRgb)),
+                            width(), height(), store->bytesPerLine(), QImage::Format_RGB32);
+                m_render(part);
+                m_bDirty = false;
+                m_pDrawnInto = store->constBits();
+                m_drawnSize = store->size();
+                m_drawnAt = at;
+            }
+            return; // the store keeps what was drawn into it
+        }
         if (m_image.size() != size()) {
             m_image = QImage(size(), QImage::Format_RGB32);
             m_bDirty = true;
@@ -227,11 +242,34 @@ private:
             m_bDirty = false;
             m_render(m_image);
         }
+        QPainter painter(this);
+        painter.drawImage(0, 0, m_image);
+    }
+    void showEvent(QShowEvent* event) override {
+        m_bDirty = true; // whatever the store held while hidden is not to be trusted
+        QWidget::showEvent(event);
+    }
+
+private:
+    /// The window's backing store when it is a 32-bit image the canvas lies wholly inside.
+    QImage* StoreImage() {
+        QBackingStore* backing = backingStore();
+        auto* store = backing != nullptr ? dynamic_cast<QImage*>(backing->paintDevice()) : nullptr;
+        if (store == nullptr || store->devicePixelRatio() != 1.0 ||
+            (store->format() != QImage::Format_RGB32 &&
+             store->format() != QImage::Format_ARGB32_Premultiplied)) {
+            return nullptr;
+        }
+        const QRect within(mapTo(window(), QPoint(0, 0)), size());
+        return QRect(QPoint(0, 0), store->size()).contains(within) ? store : nullptr;
     }
 
     std::function<void(QImage&)> m_render;
     QImage m_image;
     bool m_bDirty = true;
+    const uchar* m_pDrawnInto = nullptr;
+    QSize m_drawnSize;
+    QPoint m_drawnAt;
 };
 
 CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
@@ -812,12 +850,14 @@ void CViewerWnd::UpdateScene() {
         m_scene.names[static_cast<std::size_t>(channel)] = ChannelName(channel).toStdString();
         m_scene.colours[static_cast<std::size_t>(channel)] = ChannelColourOf(channel);
     }
+    // While the first file comes in there are no rows yet: not the live capture's either.
+    const bool bFirstFile = IsLoading() && !m_capture;
     for (const int channel : m_order) {
-        if (channel < channels && IsChannelVisible(channel)) {
+        if (channel < channels && IsChannelVisible(channel) && !bFirstFile) {
             m_scene.rows.push_back(channel);
         }
     }
-    if (IsLoading() && !m_capture) {
+    if (bFirstFile) {
         m_scene.footer = (Utf8(kLoadingTitle) + QStringLiteral("...")).toStdString();
     } else if (m_capture && m_capture->SampleCount() > 0) {
         const double seconds = m_capture->Period().Seconds();

@@ -4,12 +4,15 @@
 //                                    for captures of 4032 samples to 10 M of the benchmarks'
 //                                    content, at the whole view, a middle zoom and the deepest.
 //   bench_viewer --open FILE [--steps N]
+//   bench_viewer --made SAMPLES [--steps N]
 //                                    the viewer window at 1920 x 1080 reading FILE: time to
 //                                    the first frame and to the whole picture, then wheel
 //                                    steps, drags and arrow keys from the whole view inwards,
 //                                    each timed from the event to the repainted window
 //                                    (median, 95th percentile), and the peak resident set.
-//                                    One line of key=value pairs.
+//                                    One line of key=value pairs. --made: the benchmarks'
+//                                    content made in memory instead (the window's share
+//                                    alone, no file read).
 #include "bench/bench_content.h"
 #include "display/viewer_picture.h"
 #include "ui/viewer_wnd.h"
@@ -69,11 +72,12 @@ void BM_DrawViewer(benchmark::State& state) {
     const int width = LayoutForScene(kWidth, kHeight, scene).TraceWidth();
     scene.view = FitAll(capture->SampleCount(), width);
     const double middle = static_cast<double>(capture->SampleCount()) / 2;
-    if (state.range(1) == 1) { // one pixel a sample, in the middle
-        scene.view.pixelsPerSample = 1.0;
-        scene.view.firstSample = middle;
-    } else if (state.range(1) == 2) {
-        scene.view.pixelsPerSample = kMaxPixelsPerSample;
+    // 0: the whole capture; then 1/256, 1/16 and 1 pixel a sample, and the deepest zoom,
+    // each from the middle on.
+    constexpr double kZooms[] = {0.0, 1.0 / 256, 1.0 / 16, 1.0, kMaxPixelsPerSample};
+    const double zoom = kZooms[state.range(1)];
+    if (zoom > scene.view.pixelsPerSample) {
+        scene.view.pixelsPerSample = zoom;
         scene.view.firstSample = middle;
     }
     scene.cursorA = capture->SampleCount() / 3;
@@ -116,12 +120,14 @@ template <typename Send> double TimeEvent(QWidget* canvas, Send send) {
     return MsSince(start);
 }
 
-int RunWindow(const QString& path, int steps, Clock::time_point start) {
+int RunWindow(const QString& path, std::int64_t made, int steps, Clock::time_point start) {
     const auto viewer = std::make_unique<CViewerWnd>();
     viewer->setAttribute(Qt::WA_DeleteOnClose, false);
     viewer->SetUnattended(true);
     viewer->resize(kWidth, kHeight);
-    viewer->OpenFile(path);
+    if (made == 0) {
+        viewer->OpenFile(path);
+    }
     viewer->show();
     QWidget* canvas = viewer->Canvas();
     while (viewer->windowHandle() == nullptr || !viewer->windowHandle()->isExposed()) {
@@ -129,7 +135,9 @@ int RunWindow(const QString& path, int steps, Clock::time_point start) {
     }
     canvas->repaint();
     const double firstFrame = MsSince(start);
-    if (!viewer->WaitForFile()) {
+    if (made > 0) {
+        viewer->ShowCapture(bench::MakeBenchCapture(made), path);
+    } else if (!viewer->WaitForFile()) {
         std::fprintf(stderr, "bench_viewer: %s was not shown\n", qPrintable(path));
         return 1;
     }
@@ -197,26 +205,30 @@ int RunWindow(const QString& path, int steps, Clock::time_point start) {
 
 } // namespace
 
-// Argument 0: samples; argument 1: 0 the whole capture, 1 one pixel a sample, 2 the deepest
-// zoom (40 pixels a sample).
+// Argument 0: samples; argument 1: 0 the whole capture, 1 256 samples a pixel, 2 16 samples
+// a pixel, 3 one pixel a sample, 4 the deepest zoom (40 pixels a sample).
 BENCHMARK(BM_DrawViewer)
-    ->ArgsProduct({{4032, 1'000'000, 10'000'000}, {0, 1, 2}})
+    ->ArgsProduct({{4032, 1'000'000, 10'000'000}, {0, 1, 2, 3, 4}})
     ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     const auto start = Clock::now();
     QString open;
+    std::int64_t made = 0;
     int steps = 1000;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--open") == 0) {
             open = QString::fromLocal8Bit(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--made") == 0) {
+            made = std::atoll(argv[i + 1]);
+            open = QStringLiteral("/nonexistent/made-%1.vcd").arg(made);
         } else if (std::strcmp(argv[i], "--steps") == 0) {
             steps = std::atoi(argv[i + 1]);
         }
     }
     QApplication app(argc, argv); // the texts need fonts
     if (!open.isEmpty()) {
-        return RunWindow(open, steps, start);
+        return RunWindow(open, made, steps, start);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -181,6 +181,10 @@ void TraceColumns(const Capture& capture, int channel, const Viewport& view,
             columns[static_cast<std::size_t>(c)] |= state;
         }
     };
+    const auto plane = capture.Plane(channel);
+    const auto levelAt = [&plane](std::int64_t i) {
+        return ((plane[static_cast<std::size_t>(i >> 6)] >> (i & 63)) & 1U) != 0;
+    };
     const auto& gaps = capture.Gaps(channel);
     auto gap = std::upper_bound(gaps.begin(), gaps.end(), s0,
                                 [](std::int64_t v, const SampleRange& g) { return v < g.end; });
@@ -197,7 +201,7 @@ void TraceColumns(const Capture& capture, int channel, const Viewport& view,
         const std::int64_t searchEnd = std::min(b, s1);
         std::int64_t column = std::max<std::int64_t>(0, ColumnOfBoundary(view, a));
         std::int64_t i = a; // the sample that holds the left edge of column (or lies before it)
-        bool level = capture.Level(channel, i);
+        bool level = levelAt(i);
         for (;;) {
             const auto edge = capture.NextEdge(channel, i + 1, searchEnd);
             const std::uint8_t state = (level ? kColumnHigh : kColumnLow) | kColumnData;
@@ -216,7 +220,7 @@ void TraceColumns(const Capture& capture, int channel, const Viewport& view,
             }
             column = at + 1;
             i = next - 1;
-            level = capture.Level(channel, i);
+            level = levelAt(i);
         }
         a = b;
     }

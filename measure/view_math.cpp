@@ -71,19 +71,6 @@ std::int64_t SampleAtColumn(const Viewport& view, double column) {
     return static_cast<std::int64_t>(std::floor(view.firstSample + column / view.pixelsPerSample));
 }
 
-std::int64_t FirstBoundaryInColumn(const Viewport& view, std::int64_t column) {
-    // The estimate is within one of the answer; the column rule decides.
-    auto i = static_cast<std::int64_t>(
-        std::ceil(view.firstSample + static_cast<double>(column) / view.pixelsPerSample));
-    while (ColumnOfBoundary(view, i) < column) {
-        ++i;
-    }
-    while (ColumnOfBoundary(view, i - 1) >= column) {
-        --i;
-    }
-    return i;
-}
-
 std::int64_t ColumnsBefore(const Viewport& view, std::int64_t i) {
     return static_cast<std::int64_t>(std::ceil(view.XOfBoundary(static_cast<double>(i))));
 }

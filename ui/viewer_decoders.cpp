@@ -38,6 +38,7 @@ void CViewerWnd::AttachDecoders() {
         if (!m_bLive) {
             KeepState();
         }
+        UpdateDecoderCapture();
     });
 }
 
@@ -45,8 +46,12 @@ void CViewerWnd::UpdateDecoderCapture() {
     if (!m_capture) {
         return;
     }
-    // The decoders see the names the rows show.
-    CaptureData data = ToCaptureData(*m_capture);
+    // The decoders see the names the rows show; the samples only when there is something to
+    // decode (they are a copy, two bytes a sample).
+    CaptureData data;
+    if (!m_pDecoders->Entries().empty()) {
+        data = ToCaptureData(*m_capture);
+    }
     for (int channel = 0; channel < kExportChannels && channel < ChannelCount(); ++channel) {
         data.names[static_cast<std::size_t>(channel)] = ChannelName(channel).toStdString();
     }

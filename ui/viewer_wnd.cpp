@@ -469,6 +469,7 @@ void CViewerWnd::UseLiveView() {
     m_bLiveView = true;
     m_state = ReadUserView(kAnalyzerChannels);
     m_pDecoders->UseUserEntries();
+    UpdateDecoderCapture();
 }
 
 void CViewerWnd::SetLiveCapture(CapturePtr capture) {

@@ -2,6 +2,7 @@
 #include "app/cli.h"
 
 #include "app/cli_decode.h"
+#include "app/cli_find.h"
 #include "app/cli_info.h"
 
 #include "capture/capture_run.h"
@@ -59,6 +60,7 @@ constexpr const char* kUsage =
     "       quillon-cli capture [options] -o FILE [-P DECODERS [-A ANNOTATIONS]]\n"
     "       quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] [--annotation-times]\n"
     "       quillon-cli decoders\n"
+    "       quillon-cli find FILE CONDITION [-P DECODERS] [--json]\n"
     "       quillon-cli --help | --version\n"
     "\n"
     "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
@@ -68,6 +70,8 @@ constexpr const char* kUsage =
     "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
     "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
     "decoders   list the installed protocol decoders: id and long name\n"
+    "find       print where in a VCD or CSV file a condition holds, e.g. 'D3 high<50ns'\n"
+    "           (quillon-cli find --help lists the conditions); exit 1 when nowhere\n"
     "\n"
     "Capture options:\n"
     "  -o, --output FILE    file to write; the format follows the extension:\n"
@@ -688,6 +692,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::string& command = args.front();
     if (command == "info") {
         return RunInfoCommand(args, out, err); // capture files: app/cli_info.cpp
+    }
+    if (command == "find") {
+        return RunFindCommand(args, out, err); // app/cli_find.cpp
     }
     const bool wantsHelp = std::any_of(
         args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });

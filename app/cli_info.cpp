@@ -3,6 +3,7 @@
 #include "app/cli_info.h"
 
 #include "app/cli.h"
+#include "app/cli_json.h"
 #include "measure/capture_file.h"
 #include "measure/signal_measure.h"
 #include "measure/view_math.h"
@@ -27,24 +28,6 @@ constexpr const char* kInfoUsage =
     "stands for what the channel does not have.\n"
     "\n"
     "Exit status: 0 success, 2 bad arguments, 6 the file cannot be read.\n";
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string JsonNumber(std::optional<double> value) {
     if (!value) {

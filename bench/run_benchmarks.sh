@@ -24,3 +24,8 @@ shot=$(mktemp /tmp/quillon-bench.XXXXXX.png)
 /usr/bin/time -f "maximum resident set size: %M KiB, wall time %e s" \
     build/release/app/quillon --demo --screenshot "$shot" 2>&1 >/dev/null | grep -v XDG_RUNTIME
 rm -f "$shot"
+
+echo "== Searching 10 million samples of 16 channels (the matcher of find), medians of 5"
+cmake --build --preset release --target bench_search >/dev/null
+build/release/bench/bench_search --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true 2>/dev/null | grep median

@@ -160,8 +160,13 @@ void CAnalyzerModel::Freeze() {
     }
     record.samples = SampleSignals(record.signalSet, m_settings.rateMultiplier, record.startNs,
                                    kEmuCaptureSamples);
-    m_capture = std::move(record);
     ++m_nCaptureSerial;
+    // Only in the samples the program keeps, and unseen by the trigger search.
+    if (m_options.glitchEvery > 0 && record.signalSet == SignalSet::Bench &&
+        m_nCaptureSerial % static_cast<std::uint64_t>(m_options.glitchEvery) == 0) {
+        record.glitchSample = AddGlitch(record.samples, m_nCaptureSerial, kEmuKeptSamples);
+    }
+    m_capture = std::move(record);
     m_bDownloadOpen = true;
     m_nNextPacket = 0;
 }

@@ -58,6 +58,7 @@ struct CaptureRecord {
     std::optional<std::int64_t> triggerSample; ///< set when the capture is trigger-aligned
     std::int64_t startNs = 0;                  ///< time of sample 0 after the arm
     std::vector<std::uint16_t> samples;        ///< kEmuCaptureSamples of them
+    std::optional<std::int64_t> glitchSample;  ///< where --glitch inverted D11
 };
 
 /// Packet `index` (0..63) of a capture: 128 samples, low byte then high byte each.

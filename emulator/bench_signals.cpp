@@ -245,4 +245,31 @@ std::vector<std::uint16_t> SampleSignals(SignalSet set, int rateMultiplier, std:
     return samples;
 }
 
+std::optional<std::int64_t> AddGlitch(std::vector<std::uint16_t>& samples, std::uint64_t seed,
+                                      std::int64_t within) {
+    const std::int64_t count = std::min(within, static_cast<std::int64_t>(samples.size()));
+    if (count < 3) {
+        return std::nullopt;
+    }
+    // splitmix64: neighbouring seeds land far apart.
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+    const std::int64_t places = count - 2;
+    const auto level = [&](std::int64_t i) {
+        return (samples[static_cast<std::size_t>(i)] >> kGlitchChannel) & 1U;
+    };
+    const auto start = static_cast<std::int64_t>(z % static_cast<std::uint64_t>(places));
+    for (std::int64_t n = 0; n < places; ++n) {
+        const std::int64_t k = 1 + (start + n) % places;
+        if (level(k - 1) == level(k) && level(k + 1) == level(k)) {
+            samples[static_cast<std::size_t>(k)] ^=
+                static_cast<std::uint16_t>(1U << kGlitchChannel);
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace quillon

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -71,5 +72,16 @@ std::uint16_t SignalValue(SignalSet set, std::int64_t tNs);
 /// count samples taken every kBaseSamplePeriodNs * rateMultiplier from startNs on.
 std::vector<std::uint16_t> SampleSignals(SignalSet set, int rateMultiplier, std::int64_t startNs,
                                          int count);
+
+// The rare glitch (quillon-emu --glitch N): in one capture of N, one sample of D11 inverted, a
+// one-sample pulse somewhere else each time. D11, the 1200-baud UART, idles high through the
+// whole of most captures, so the pulse is low there, like a dropout on a quiet line.
+inline constexpr int kGlitchChannel = 11;
+
+/// Inverts kGlitchChannel at one sample k in [1, within - 1) whose neighbours k - 1 and
+/// k + 1 have its level, so that it stands alone; the search starts at a place drawn from
+/// seed. Returns k; nullopt when no sample lies between two of its own level. Pure.
+std::optional<std::int64_t> AddGlitch(std::vector<std::uint16_t>& samples, std::uint64_t seed,
+                                      std::int64_t within);
 
 } // namespace quillon

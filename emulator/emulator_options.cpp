@@ -66,6 +66,8 @@ std::string EmulatorUsage() {
            "                       anything else the bench (default: as the program asks)\n"
            "  --line-rate BAUD     send no faster than a serial line at BAUD, 10 bits a\n"
            "                       byte (e.g. 921600); default: as fast as the pty takes it\n"
+           "  --glitch N           one bench capture in N (the Nth, 2Nth, ...) has a one-sample\n"
+           "                       pulse on D11 at a different place each time (default 0: none)\n"
            "  --help               this text\n"
            "Runs until SIGINT or SIGTERM.\n";
 }
@@ -116,6 +118,10 @@ EmulatorCommandLine ParseEmulatorCommandLine(const std::vector<std::string>& arg
             const auto baud = ParseInt(value, 0, 100'000'000);
             bGood = baud.has_value();
             options.lineRateBaud = baud.value_or(0);
+        } else if (name == "--glitch") {
+            const auto n = ParseInt(value, 0, 1'000'000);
+            bGood = n.has_value();
+            options.glitchEvery = n.value_or(0);
         } else if (name == "--gentype") {
             bGood = value.size() == 1;
             if (bGood) {

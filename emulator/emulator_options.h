@@ -31,6 +31,7 @@ struct EmulatorOptions {
     int shortPacketBytes = 255;          ///< 0..255, for ShortPacket
     int garbageBytes = 2;                ///< 1.., for Garbage
     std::optional<char> genType;         ///< forces the signal set, whatever SD says
+    int glitchEvery = 0;  ///< one bench capture in glitchEvery carries a glitch on D11; 0: none
     int lineRateBaud = 0; ///< output paced at this line rate, 10 bits a byte; 0: unpaced
     std::string logPath;  ///< one line per received command; empty: none
     std::string linkPath; ///< symbolic link to the slave; empty: none

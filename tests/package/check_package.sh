@@ -14,6 +14,11 @@ for f in bin/quillon bin/quillon-cli bin/quillon-emu share/man/man1/quillon.1.gz
     [ -s "$work/root/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 grep -q "GPL-3+" "$work/root/share/doc/quillon/copyright"
+# Every local link of the installed README leads to an installed file.
+doc="$work/root/share/doc/quillon"
+grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](//; s/)$//' | sort -u | while read -r target; do
+    [ -e "$doc/$target" ] || { echo "README links $target, which is not installed" >&2; exit 1; }
+done
 
 if ! command -v lintian >/dev/null; then
     echo "lintian is not installed (scripts/install-deps.sh): package not checked" >&2

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bitset>
 #include <random>
 #include <string>
@@ -302,6 +303,51 @@ TEST(EmuModelOptions, ForcedGenTypeWinsOverTheSettings) {
     EXPECT_EQ(model.CurrentSignalSet(), SignalSet::AllHigh);
     model.Handle("DLD", Clock::now());
     EXPECT_EQ(model.Capture()->samples[100], 0xFFFF);
+}
+
+TEST(EmuModelOptions, GlitchInOneCaptureOfNAtAnotherPlaceEachTime) {
+    EmulatorOptions options;
+    options.glitchEvery = 3;
+    const auto now = Clock::now();
+    CAnalyzerModel model(options, now);
+    constexpr std::uint16_t kGlitchBit = 1U << kGlitchChannel;
+    std::vector<std::int64_t> places;
+    for (int n = 1; n <= 12; ++n) {
+        static constexpr const char* kRates[] = {"00", "01", "10", "11"}; // D11 busy at 20 us
+        model.Handle("SD" + Word(kRates[n % 4], "00", "0000000000000000", '0'), now);
+        model.Handle("CAP", now);
+        model.Handle("DLD", now);
+        const CaptureRecord& capture = *model.Capture();
+        const auto plain =
+            SampleSignals(SignalSet::Bench, capture.settings.rateMultiplier, 0, kEmuCaptureSamples);
+        std::vector<std::size_t> changed;
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            if (capture.samples[i] != plain[i]) {
+                changed.push_back(i);
+            }
+        }
+        if (n % 3 != 0) {
+            EXPECT_TRUE(changed.empty()) << "capture " << n;
+            EXPECT_FALSE(capture.glitchSample.has_value());
+            continue;
+        }
+        ASSERT_EQ(changed.size(), 1U) << "capture " << n;
+        const std::size_t k = changed[0];
+        EXPECT_EQ(capture.glitchSample, static_cast<std::int64_t>(k));
+        EXPECT_LT(k, static_cast<std::size_t>(kEmuKeptSamples));
+        EXPECT_EQ(capture.samples[k] ^ plain[k], kGlitchBit);
+        // A pulse of one sample: both neighbours keep the level the glitch inverted.
+        EXPECT_EQ(capture.samples[k - 1] & kGlitchBit, plain[k] & kGlitchBit);
+        EXPECT_EQ(capture.samples[k + 1] & kGlitchBit, plain[k] & kGlitchBit);
+        places.push_back(static_cast<std::int64_t>(k));
+    }
+    ASSERT_EQ(places.size(), 4U);
+    std::sort(places.begin(), places.end());
+    EXPECT_EQ(std::unique(places.begin(), places.end()), places.end());
+
+    // No sample between two of its own level: nothing to invert.
+    std::vector<std::uint16_t> busy = {0, kGlitchBit, 0, kGlitchBit, 0};
+    EXPECT_FALSE(AddGlitch(busy, 7, 5).has_value());
 }
 
 struct FaultCase {

@@ -21,9 +21,10 @@ TEST(EmulatorFaultNames, RoundTripAndRejectOthers) {
 
 TEST(EmulatorCommandLine, ReadsEveryOption) {
     const auto parsed = ParseEmulatorCommandLine(
-        {"--link", "/tmp/la", "--log", "/tmp/la.log", "--fault", "short-packet", "--fault-packet",
-         "63", "--delay", "250", "--short-bytes", "17", "--garbage-bytes", "3", "--gentype", "1",
-         "--line-rate", "921600"});
+        {"--link",          "/tmp/la", "--log",     "/tmp/la.log", "--fault",       "short-packet",
+         "--fault-packet",  "63",      "--delay",   "250",         "--short-bytes", "17",
+         "--garbage-bytes", "3",       "--gentype", "1",           "--line-rate",   "921600",
+         "--glitch",        "50"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_FALSE(parsed.help);
     const EmulatorOptions& o = parsed.options;
@@ -36,6 +37,7 @@ TEST(EmulatorCommandLine, ReadsEveryOption) {
     EXPECT_EQ(o.garbageBytes, 3);
     EXPECT_EQ(o.genType, '1');
     EXPECT_EQ(o.lineRateBaud, 921600);
+    EXPECT_EQ(o.glitchEvery, 50);
 }
 
 TEST(EmulatorCommandLine, DefaultsWithoutArguments) {
@@ -69,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Table, EmuBadCommandLine,
                                            std::vector<std::string>{"--gentype", ""},
                                            std::vector<std::string>{"--port", "/dev/x"},
                                            std::vector<std::string>{"--line-rate", "fast"},
+                                           std::vector<std::string>{"--glitch", "-1"},
                                            std::vector<std::string>{"stray"}));
 
 } // namespace

@@ -1,0 +1,343 @@
+// quillon-cli find: reads a capture file, parses and binds the condition, decodes when the
+// condition asks for annotations, and prints every match as a line or as JSON.
+#include "app/cli_find.h"
+
+#include "app/cli_json.h"
+#include "capture/capture_bridge.h"
+#include "decode/decoder_args.h"
+#include "decode/decoder_library.h"
+#include "file/capture_file.h"
+
+#include <cstdio>
+#include <ostream>
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kFindUsage =
+    "Usage: quillon-cli find FILE CONDITION [-P DECODERS] [--json]\n"
+    "\n"
+    "Prints every place in a capture file (VCD or CSV) where CONDITION holds, one line each:\n"
+    "its first sample, its time from the capture's first sample, what matched and, for\n"
+    "pulses, the width (for levels and patterns how long they hold).\n"
+    "\n"
+    "Conditions (quote them for the shell):\n"
+    "  CH rise, CH fall, CH edge        an edge of channel CH: its name in the file, or Dn\n"
+    "  CH high, CH low                  each stretch at that level\n"
+    "  CH high<T, CH low>T, CH high<=T, CH low>=T, CH high=T1..T2, CH low=T\n"
+    "                                   whole pulses (edge to edge) of that width;\n"
+    "                                   T is a number with ps, ns, us (or \u00b5s), ms or s\n"
+    "  pattern=P                        0, 1 or x per channel, highest first (as --trigger)\n"
+    "  ann=DECODER:TEXT                 an annotation of a -P decoder containing TEXT\n"
+    "                                   (\"TEXT\" in double quotes for spaces)\n"
+    "  A and B                          the matches of A that share a sample with one of B\n"
+    "  A or B, ( ... )                  the matches of either; and binds tighter than or\n"
+    "A pulse cut by the capture's ends or by samples not received is no pulse; samples not\n"
+    "received never match.\n"
+    "\n"
+    "Options:\n"
+    "  -P DECODERS   decoders for ann=, as for decode: uart:rx=D8:baudrate=115200\n"
+    "  --json        an object with the file, the condition and the matches\n"
+    "\n"
+    "Exit status: 0 something matched, 1 nothing did, 2 bad arguments, a file that cannot\n"
+    "be read, a condition that does not parse or names an unknown channel, a decoder that\n"
+    "fails.\n";
+
+constexpr int kFound = 0;
+constexpr int kNotFound = 1;
+constexpr int kTrouble = 2;
+constexpr std::int64_t kPsPerSecond = 1'000'000'000'000;
+
+std::string JsonSeconds(Picoseconds time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g",
+                  static_cast<double>(time.count()) / static_cast<double>(kPsPerSecond));
+    return text;
+}
+
+/// A time exactly, in the unit that suits it: "24.69134 ms", "20 ns", "0 s".
+std::string ExactTime(Picoseconds time) {
+    const std::int64_t ps = time.count();
+    struct Scale {
+        std::int64_t ps;
+        int digits;
+        const char* name;
+    };
+    static constexpr Scale kScales[] = {{1'000'000'000'000, 12, "s"},
+                                        {1'000'000'000, 9, "ms"},
+                                        {1'000'000, 6, "\u00b5s"},
+                                        {1'000, 3, "ns"},
+                                        {1, 0, "ps"}};
+    if (ps == 0) {
+        return "0 s";
+    }
+    for (const Scale& scale : kScales) {
+        if (ps >= scale.ps || scale.ps == 1) {
+            std::string text = std::to_string(ps / scale.ps);
+            if (const std::int64_t rest = ps % scale.ps; rest != 0) {
+                char fraction[16];
+                std::snprintf(fraction, sizeof fraction, "%0*lld", scale.digits,
+                              static_cast<long long>(rest));
+                std::string digits = fraction;
+                digits.erase(digits.find_last_not_of('0') + 1);
+                text += "." + digits;
+            }
+            return text + " " + scale.name;
+        }
+    }
+    return std::to_string(ps) + " ps";
+}
+
+struct FindArgs {
+    std::string file;
+    std::string condition;
+    std::string decoders;
+    bool json = false;
+};
+
+/// Errors in the arguments as a text; nothing when they are fine.
+std::optional<std::string> ParseFindArgs(const std::vector<std::string>& args, FindArgs& found) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--json") {
+            found.json = true;
+        } else if (arg == "-P" || arg == "--protocol-decoders") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return "option " + arg + " needs a value";
+            }
+            if (!found.decoders.empty()) {
+                return arg + " given twice; stack decoders with commas in one -P";
+            }
+            found.decoders = args[++i];
+        } else {
+            return "unknown option '" + arg + "'";
+        }
+    }
+    if (positional.size() < 2) {
+        return std::string(positional.empty() ? "find needs a file and a condition"
+                                              : "find needs a condition after the file");
+    }
+    found.file = positional.front();
+    // The condition may come as several words when the shell split it.
+    for (std::size_t i = 1; i < positional.size(); ++i) {
+        found.condition += (i > 1 ? " " : "") + positional[i];
+    }
+    return std::nullopt;
+}
+
+void PrintConditionError(const std::string& condition, const ConditionError& error,
+                         std::ostream& err) {
+    const int column = error.Column(condition);
+    err << "quillon-cli: find: " << error.message << " (column " << column
+        << " of the condition)\n  " << condition << "\n  " << std::string(column - 1, ' ') << "^\n";
+}
+
+const char* KindName(Match::Kind kind) {
+    switch (kind) {
+    case Match::Kind::Rise:
+        return "rise";
+    case Match::Kind::Fall:
+        return "fall";
+    case Match::Kind::Pulse:
+        return "pulse";
+    case Match::Kind::Level:
+        return "level";
+    case Match::Kind::Pattern:
+        return "pattern";
+    case Match::Kind::Annotation:
+        return "annotation";
+    }
+    return "";
+}
+
+const SearchAnnotation* AnnotationOf(const Match& m, const SearchAnnotations* annotations) {
+    if (annotations == nullptr || m.annotation < 0 ||
+        static_cast<std::size_t>(m.annotation) >= annotations->items.size()) {
+        return nullptr;
+    }
+    return &annotations->items[static_cast<std::size_t>(m.annotation)];
+}
+
+std::string DecoderName(const SearchAnnotation& a) {
+    return a.instance.empty() ? a.decoder : a.instance;
+}
+
+std::string LongestText(const SearchAnnotation& a) {
+    return a.texts.empty() ? std::string() : a.texts.front();
+}
+
+void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* annotations,
+               std::ostream& out) {
+    const SamplePeriod& period = capture.Period();
+    out << m.sample << '\t' << ExactTime(period.TimeOf(m.sample)) << '\t';
+    const std::string level = m.high ? "high" : "low";
+    switch (m.kind) {
+    case Match::Kind::Rise:
+    case Match::Kind::Fall:
+        out << capture.ChannelName(m.channel) << ' ' << KindName(m.kind);
+        break;
+    case Match::Kind::Pulse:
+        out << capture.ChannelName(m.channel) << ' ' << level << " pulse\t"
+            << ExactTime(period.TimeOf(m.Samples()));
+        break;
+    case Match::Kind::Level:
+        out << capture.ChannelName(m.channel) << ' ' << level << '\t'
+            << ExactTime(period.TimeOf(m.Samples()));
+        break;
+    case Match::Kind::Pattern:
+        out << "pattern\t" << ExactTime(period.TimeOf(m.Samples()));
+        break;
+    case Match::Kind::Annotation:
+        if (const SearchAnnotation* a = AnnotationOf(m, annotations)) {
+            out << DecoderName(*a) << ": " << LongestText(*a);
+        }
+        break;
+    }
+    out << '\n';
+}
+
+/// One match as a JSON object.
+std::string JsonMatch(const Match& m, const Capture& capture,
+                      const SearchAnnotations* annotations) {
+    const SamplePeriod& period = capture.Period();
+    std::string text = "{\"sample\": " + std::to_string(m.sample) +
+                       ", \"time_s\": " + JsonSeconds(period.TimeOf(m.sample)) + ", \"kind\": \"" +
+                       KindName(m.kind) + '"';
+    if (m.channel >= 0) {
+        text += ", \"channel\": " + JsonString(capture.ChannelName(m.channel));
+    }
+    if (m.kind == Match::Kind::Pulse || m.kind == Match::Kind::Level) {
+        text += std::string(", \"level\": \"") + (m.high ? "high" : "low") + '"';
+    }
+    if (const SearchAnnotation* a = AnnotationOf(m, annotations)) {
+        text += ", \"decoder\": " + JsonString(DecoderName(*a)) +
+                ", \"text\": " + JsonString(LongestText(*a));
+    }
+    if (m.kind != Match::Kind::Rise && m.kind != Match::Kind::Fall) {
+        text += ", \"end_sample\": " + std::to_string(m.end) + ", \"" +
+                (m.kind == Match::Kind::Pulse ? "width_s" : "duration_s") +
+                "\": " + JsonSeconds(period.TimeOf(m.Samples()));
+    }
+    return text + "}";
+}
+
+} // namespace
+
+std::variant<SearchAnnotations, std::string> DecodeForSearch(const Capture& capture,
+                                                             const std::string& decoders) {
+    CDecoderLibrary& library = CDecoderLibrary::Instance();
+    if (!library.StartError().empty()) {
+        return library.StartError();
+    }
+    const CaptureData data = ToCaptureData(capture);
+    const auto parsed = ParseDecoderArg(decoders, CDecoderLibrary::Lookup(), data.names);
+    if (const auto* error = std::get_if<ArgError>(&parsed)) {
+        return error->message;
+    }
+    const auto& stack = std::get<DecoderStack>(parsed);
+    const DecodeResult result = library.Decode(data, stack);
+    if (result.error) {
+        return "decoder error: " + *result.error;
+    }
+    SearchAnnotations found;
+    const auto instance = [&](std::size_t k) {
+        return k < result.instanceIds.size() ? result.instanceIds[k] : std::string();
+    };
+    for (std::size_t k = 0; k < stack.size(); ++k) {
+        found.decoders.push_back(stack[k].id);
+        found.decoders.push_back(instance(k));
+    }
+    std::vector<int> channels; // what the bottom decoder reads, for every decoder above it too
+    for (const auto& [id, channel] : stack.front().channels) {
+        channels.push_back(channel);
+    }
+    for (const Annotation& a : result.annotations) {
+        const auto k = static_cast<std::size_t>(a.decoder);
+        found.items.push_back({k < stack.size() ? stack[k].id : std::string(), instance(k), a.start,
+                               a.end, a.texts, channels});
+    }
+    return found;
+}
+
+int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "-h" || args[i] == "--help") {
+            out << kFindUsage;
+            return kFound;
+        }
+    }
+    FindArgs request;
+    if (const auto problem = ParseFindArgs(args, request)) {
+        err << "quillon-cli: find: " << *problem << "\nUsage: quillon-cli find FILE CONDITION "
+            << "[-P DECODERS] [--json]; quillon-cli find --help for the conditions\n";
+        return kTrouble;
+    }
+    // The condition first: a typing error is found without reading a big file.
+    auto parsed = ParseCondition(request.condition);
+    if (const auto* error = std::get_if<ConditionError>(&parsed)) {
+        PrintConditionError(request.condition, *error, err);
+        return kTrouble;
+    }
+    const Condition& condition = std::get<Condition>(parsed);
+
+    FileReadError readError;
+    const CapturePtr capture = ReadCaptureFile(request.file, ReadOptions{}, readError);
+    if (!capture) {
+        err << "quillon-cli: find: cannot read " << readError.Text() << "\n";
+        return kTrouble;
+    }
+
+    std::shared_ptr<const SearchAnnotations> annotations;
+    if (UsesAnnotations(condition.root) && !request.decoders.empty()) {
+        auto decoded = DecodeForSearch(*capture, request.decoders);
+        if (const auto* problem = std::get_if<std::string>(&decoded)) {
+            err << "quillon-cli: find: " << *problem << "\n";
+            return kTrouble;
+        }
+        annotations =
+            std::make_shared<SearchAnnotations>(std::get<SearchAnnotations>(std::move(decoded)));
+    } else if (!request.decoders.empty()) {
+        err << "quillon-cli: find: -P is not used: the condition has no ann=\n";
+    }
+
+    auto bound = Matcher::Bind(condition, capture, annotations);
+    if (const auto* error = std::get_if<ConditionError>(&bound)) {
+        PrintConditionError(request.condition, *error, err);
+        if (UsesAnnotations(condition.root) && request.decoders.empty()) {
+            err << "quillon-cli: find: name the decoders for ann= with -P, as for decode\n";
+        }
+        return kTrouble;
+    }
+    // Each match is printed as it is found: the first lines of a long search come at once.
+    std::size_t found = 0;
+    if (request.json) {
+        out << "{\n  \"file\": " << JsonString(request.file)
+            << ",\n  \"condition\": " << JsonString(request.condition)
+            << ",\n  \"samples\": " << capture->SampleCount()
+            << ",\n  \"sample_period_s\": " << JsonSeconds(capture->Period().TimeOf(1))
+            << ",\n  \"matches\": [";
+    }
+    std::get<Matcher>(bound).Each(0, -1, [&](const Match& m) {
+        if (request.json) {
+            out << (found > 0 ? ",\n    " : "\n    ") << JsonMatch(m, *capture, annotations.get());
+        } else {
+            PrintLine(m, *capture, annotations.get(), out);
+        }
+        ++found;
+        return true;
+    });
+    if (request.json) {
+        out << (found > 0 ? "\n  ]\n}\n" : "]\n}\n");
+    }
+    out.flush();
+    return found > 0 ? kFound : kNotFound;
+}
+
+} // namespace quillon

@@ -1,0 +1,24 @@
+// quillon-cli find: where in a capture file a condition holds (search/condition.h).
+#pragma once
+
+#include "search/matcher.h"
+
+#include <iosfwd>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quillon {
+
+/// quillon-cli find FILE CONDITION [-P DECODERS] [--json]; args start with "find". Matches to
+/// out, errors to err. Returns 0 when something matched, 1 when nothing did, 2 on any error
+/// (grep's convention).
+int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+/// Runs the decoders of a -P argument over capture and hands their annotations to the matcher
+/// as plain values: the one place that knows how the decoding library is driven. An error
+/// text when they cannot run or fail.
+std::variant<SearchAnnotations, std::string> DecodeForSearch(const Capture& capture,
+                                                             const std::string& decoders);
+
+} // namespace quillon

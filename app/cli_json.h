@@ -1,0 +1,28 @@
+// JSON texts for quillon-cli's --json output.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quillon {
+
+/// text as a JSON string: quoted, with quotes, backslashes and control characters escaped.
+inline std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace quillon

@@ -4,6 +4,7 @@
 
 #include "app/cli.h"
 #include "app/cli_json.h"
+#include "capture/capture_bridge.h"
 #include "measure/capture_file.h"
 #include "measure/signal_measure.h"
 #include "measure/view_math.h"
@@ -78,8 +79,8 @@ void PrintJson(const std::vector<ChannelRow>& rows, double period, std::ostream&
 void PrintTable(const std::string& file, const CaptureData& capture,
                 const std::vector<ChannelRow>& rows, double period, std::ostream& out) {
     const double length = period * static_cast<double>(capture.samples.size());
-    out << file << ": " << capture.samples.size() << " samples of " << FormatDuration(period) << ", "
-        << FormatDuration(length);
+    out << file << ": " << capture.samples.size() << " samples of " << FormatDuration(period)
+        << ", " << FormatDuration(length);
     if (capture.triggerSample) {
         out << ", trigger at sample " << *capture.triggerSample;
     }
@@ -157,11 +158,11 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << "quillon-cli: " << error.Text() << "\n";
         return kCliReadFailed;
     }
-    const EdgeIndex edges = IndexEdges(capture);
+    const CapturePtr model = ToCapture(capture);
     std::vector<ChannelRow> rows;
     for (int channel = 0; channel < capture.channels; ++channel) {
-        rows.push_back({capture.names[static_cast<std::size_t>(channel)],
-                        SummarizeChannel(capture, edges, channel)});
+        rows.push_back(
+            {capture.names[static_cast<std::size_t>(channel)], SummarizeChannel(*model, channel)});
     }
     const double period = static_cast<double>(capture.PeriodPs()) * 1e-12;
     if (json) {

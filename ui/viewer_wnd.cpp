@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -111,6 +112,8 @@ constexpr double kArrowStep = 0.1;  // of the visible width per arrow key
 constexpr int kScrollSteps = 1000;  // scroll bar positions per visible width, at most
 constexpr int kMenuRowsMax = 64;    // channels listed one by one in the channel menu
 constexpr int kRowsPerNotch = 3;    // rows scrolled per wheel notch over the names
+constexpr int kNameExtraPx = 24;    // the colour mark and the margins beside a name
+constexpr int kMaxNameWidthPx = 240;
 
 QSettings UserSettings() {
     return QSettings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
@@ -682,7 +685,24 @@ bool CViewerWnd::SaveScreenshot(const QString& path, int width, int height) {
 
 void CViewerWnd::SetExtraRows(std::vector<ExtraRow> rows) {
     m_scene.extraRows = std::move(rows);
+    FitNames();
     Redraw();
+}
+
+void CViewerWnd::FitNames() {
+    // Wide enough for the longest name shown, within bounds; longer ones are elided.
+    const QFontMetrics metrics(m_canvas->font());
+    int widest = 0;
+    for (const int channel : m_scene.rows) {
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(
+                                      m_scene.names[static_cast<std::size_t>(channel)])));
+    }
+    for (const auto& row : m_scene.extraRows) {
+        widest = std::max(widest,
+                          metrics.horizontalAdvance(QString::fromStdString(ExtraRowName(row.label))));
+    }
+    m_scene.nameWidthPx = std::clamp(widest + kNameExtraPx, ViewerLayout::kDefaultNameWidthPx,
+                                     kMaxNameWidthPx);
 }
 
 QWidget* CViewerWnd::Canvas() const {
@@ -874,6 +894,7 @@ void CViewerWnd::UpdateScene() {
     } else {
         m_scene.footer = Utf8(kNothingText).trimmed().toStdString();
     }
+    FitNames();
     FillRowsMenu();
 }
 

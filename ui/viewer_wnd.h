@@ -152,6 +152,7 @@ private:
     void Redraw();
     void Render(QImage& image);
     void UpdateScene();
+    void FitNames();
     void UpdateScrollBars();
     void UpdateStatus();
     void UpdateTitle();

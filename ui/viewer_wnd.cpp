@@ -26,6 +26,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -557,6 +558,12 @@ void CViewerWnd::OnLoadProgress(std::uint64_t done, std::uint64_t total) {
         m_progressLoad->setValue(
             static_cast<int>(1000.0 * static_cast<double>(done) / static_cast<double>(total)));
     }
+    const QLocale locale;
+    m_labelLoad->setText(Utf8(kLoadingTitle) +
+                         QStringLiteral(": %1  %2 / %3")
+                             .arg(QFileInfo(m_pLoader->Path()).fileName(),
+                                  locale.formattedDataSize(static_cast<qint64>(done)),
+                                  locale.formattedDataSize(static_cast<qint64>(total))));
 }
 
 void CViewerWnd::OnLoadFinished(const CapturePtr& capture, const FileReadError& error) {
@@ -698,11 +705,11 @@ void CViewerWnd::FitNames() {
                                       m_scene.names[static_cast<std::size_t>(channel)])));
     }
     for (const auto& row : m_scene.extraRows) {
-        widest = std::max(widest,
-                          metrics.horizontalAdvance(QString::fromStdString(ExtraRowName(row.label))));
+        widest = std::max(
+            widest, metrics.horizontalAdvance(QString::fromStdString(ExtraRowName(row.label))));
     }
-    m_scene.nameWidthPx = std::clamp(widest + kNameExtraPx, ViewerLayout::kDefaultNameWidthPx,
-                                     kMaxNameWidthPx);
+    m_scene.nameWidthPx =
+        std::clamp(widest + kNameExtraPx, ViewerLayout::kDefaultNameWidthPx, kMaxNameWidthPx);
 }
 
 QWidget* CViewerWnd::Canvas() const {

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <utility>
 
 namespace quillon {
 
@@ -137,7 +138,17 @@ QString ViewFileForUser(const QString& capturePath) {
 }
 
 ViewState ReadViewFor(const QString& capturePath, const Capture& capture, QString* from) {
-    for (const QString& path : {ViewFileBeside(capturePath), ViewFileForUser(capturePath)}) {
+    // Beside the file first; the user's copy when it is newer (written because a view that
+    // came with the file, in a folder that cannot be written, was changed).
+    QString beside = ViewFileBeside(capturePath);
+    QString forUser = ViewFileForUser(capturePath);
+    const QFileInfo besideInfo(beside);
+    const QFileInfo forUserInfo(forUser);
+    if (besideInfo.exists() && forUserInfo.exists() &&
+        forUserInfo.lastModified() > besideInfo.lastModified()) {
+        std::swap(beside, forUser);
+    }
+    for (const QString& path : {beside, forUser}) {
         if (const auto object = ReadObject(path)) {
             if (from != nullptr) {
                 *from = path;

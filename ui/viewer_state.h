@@ -41,8 +41,8 @@ QString ViewFileBeside(const QString& capturePath);
 /// The view file in the user's data folder, for a capture in a folder that cannot be written.
 QString ViewFileForUser(const QString& capturePath);
 
-/// The view kept for the capture read from capturePath: beside it, else in the user's data
-/// folder, else a clean one. Entries for channels the capture does not have (or that now
+/// The view kept for the capture read from capturePath: beside it (or in the user's data
+/// folder when that copy is newer), else in the user's data folder, else a clean one. Entries for channels the capture does not have (or that now
 /// carry another name: the file was replaced) are left out. from: where it was found.
 ViewState ReadViewFor(const QString& capturePath, const Capture& capture, QString* from = nullptr);
 

@@ -220,11 +220,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* /*event*/) override {
-        // Painting into something else (grab, render): into the own image, then copied.
-        QImage* store = redirected(nullptr) == nullptr ? StoreImage() : nullptr;
+        // Widgets are painted through a redirection to the window's backing store: where that
+        // is a plain 32-bit image, the picture goes straight into it. Painting into anything
+        // else (grab, render) goes into the canvas's own image, then is copied.
+        QPoint offset; // from the device's origin to the canvas's, negated
+        QPaintDevice* device = redirected(&offset);
+        const QPoint at = -offset;
+        QImage* store = StoreImage(device, at);
         if (store != nullptr) {
-            // The canvas's part of the backing store, as an image of its own.
-            const QPoint at = mapTo(window(), QPoint(0, 0));
             if (m_bDirty || store->constBits() != m_pDrawnInto || store->size() != m_drawnSize ||
                 at != m_drawnAt) {
                 QImage part(store->bits() + at.y() * store->bytesPerLine() +
@@ -245,6 +248,7 @@ protected:
         if (m_bDirty) {
             m_bDirty = false;
             m_render(m_image);
+            m_pDrawnInto = nullptr; // the store, if ever drawn into, is out of date now
         }
         QPainter painter(this);
         painter.drawImage(0, 0, m_image);
@@ -255,17 +259,21 @@ protected:
     }
 
 private:
-    /// The window's backing store when it is a 32-bit image the canvas lies wholly inside.
-    QImage* StoreImage() {
+    /// device, when it is the window's backing store and a 32-bit image the canvas lies
+    /// wholly inside at offset at.
+    QImage* StoreImage(QPaintDevice* device, QPoint at) {
         QBackingStore* backing = backingStore();
-        auto* store = backing != nullptr ? dynamic_cast<QImage*>(backing->paintDevice()) : nullptr;
-        if (store == nullptr || store->devicePixelRatio() != 1.0 ||
+        if (device == nullptr || backing == nullptr || device != backing->paintDevice() ||
+            device->devType() != QInternal::Image) {
+            return nullptr;
+        }
+        auto* store = static_cast<QImage*>(device);
+        if (store->devicePixelRatio() != 1.0 ||
             (store->format() != QImage::Format_RGB32 &&
              store->format() != QImage::Format_ARGB32_Premultiplied)) {
             return nullptr;
         }
-        const QRect within(mapTo(window(), QPoint(0, 0)), size());
-        return QRect(QPoint(0, 0), store->size()).contains(within) ? store : nullptr;
+        return QRect(QPoint(0, 0), store->size()).contains(QRect(at, size())) ? store : nullptr;
     }
 
     std::function<void(QImage&)> m_render;

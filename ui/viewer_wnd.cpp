@@ -2,39 +2,27 @@
 // background. The picture is DrawViewer's; measurements come from the measurement core.
 #include "ui/viewer_wnd.h"
 
-#include "capture/export.h"
-#include "display/waveform.h"
-#include "file/capture_file.h"
 #include "measure/signal_measure.h"
 #include "ui/decoder_set.h"
 #include "ui/file_loader.h"
-#include "ui/rows_dlg.h"
+#include "ui/viewer_common.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QBackingStore>
 #include <QCloseEvent>
-#include <QColorDialog>
-#include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QGridLayout>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
@@ -49,18 +37,17 @@
 
 namespace quillon {
 
+using namespace viewer;
+
 namespace {
 
 constexpr const char* kViewerCaption = "波形ビューア";
 constexpr const char* kLiveTitle = "ライブ";
-constexpr const char* kLoadingTitle = "読み込み中";
 // Menus: each letter once per menu, and the menu bar's letters once in the window. The tool
 // bars show the commands without letters: a tool button takes none.
 constexpr const char* kFileMenu = "ファイル(&F)";
 constexpr const char* kViewMenu = "表示(&V)";
 constexpr const char* kRowsMenu = "チャンネル(&C)";
-constexpr const char* kOpenText = "開く(&O)...";
-constexpr const char* kSaveAsText = "名前を付けて保存(&A)...";
 constexpr const char* kCloseText = "閉じる(&C)";
 constexpr const char* kZoomInText = "拡大(&I)";
 constexpr const char* kZoomOutText = "縮小(&U)";
@@ -68,39 +55,12 @@ constexpr const char* kFitAllText = "全体表示(&W)";
 constexpr const char* kRelativeText = "トリガを基準に時刻を表示(&T)";
 constexpr const char* kChooseRowsText = "行の表示(&R)...";
 constexpr const char* kHideQuietText = "エッジのない行を隠す(&E)";
-constexpr const char* kShowAllRowsText = "すべて表示(&A)";
-constexpr const char* kMoreRowsText = "ほか %1 チャンネル: 行の表示(&R)...";
 constexpr const char* kRenameText = "名前の変更(&N)...";
-constexpr const char* kColourText = "色の変更(&L)...";
 constexpr const char* kHideText = "非表示(&H)";
-constexpr const char* kRenameCaption = "チャンネル名";
-constexpr const char* kRenamePrompt = "%1 の名前 (空欄でファイルの名前):";
 constexpr const char* kCancelLoadText = "中止";
-constexpr const char* kCancelledText = "読み込みを中止しました: %1";
-constexpr const char* kOpenFilter = "波形ファイル (*.vcd *.csv *.sr);;すべてのファイル (*)";
-constexpr const char* kVcdFilter = "VCDファイル (*.vcd)";
-constexpr const char* kCsvFilter = "CSVファイル (*.csv)";
-constexpr const char* kSigrokFilter = "sigrokセッション (*.sr)";
-constexpr const char* kPngFilter = "PNG画像 (*.png)";
-constexpr const char* kOpenFailedText = "ファイルを開けませんでした。 \r\n";
-constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
-constexpr const char* kNothingText = "表示するデータがありません。 \r\n";
-constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .sr .png のファイルです。 \r\n";
-constexpr const char* kViewNotKeptText = "表示の設定を保存できませんでした: %1";
-constexpr const char* kViewForUserText =
-    "フォルダに書き込めないため、表示の設定はユーザーのフォルダに保存しました";
-constexpr const char* kRateCaption = "サンプルレート";
-constexpr const char* kRatePrompt =
-    "%1 にはサンプルレートがありません。\nサンプルレート (例: 24 MHz) またはサンプル周期 "
-    "(例: 20 ns):";
-constexpr const char* kRateBadText = "サンプルレートとして読めません: %1";
-constexpr const char* kNoRateText = "%s: the file names no sample rate";
 
 // Settings kept per user.
-constexpr const char* kSettingsOrg = "Quillon";
-constexpr const char* kSettingsApp = "quillon";
 constexpr const char* kGeometryKey = "viewer/geometry";
-constexpr const char* kDirKey = "viewer/dir";
 constexpr const char* kRelativeKey = "viewer/relativeTime";
 
 constexpr QSize kDefaultSize(1200, 760);
@@ -111,86 +71,7 @@ constexpr int kCursorGrabPx = 4;    // a press this near a cursor drags it
 constexpr double kSnapPx = 6.0;     // a cursor this near an edge snaps to it
 constexpr double kArrowStep = 0.1;  // of the visible width per arrow key
 constexpr int kScrollSteps = 1000;  // scroll bar positions per visible width, at most
-constexpr int kMenuRowsMax = 64;    // channels listed one by one in the channel menu
 constexpr int kRowsPerNotch = 3;    // rows scrolled per wheel notch over the names
-constexpr int kNameExtraPx = 24;    // the colour mark and the margins beside a name
-constexpr int kMaxNameWidthPx = 240;
-
-QSettings UserSettings() {
-    return QSettings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
-}
-
-QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
-}
-
-QString TimeText(double seconds) {
-    return QString::fromStdString(FormatDuration(seconds));
-}
-
-/// The command without its letter and dots: "開く(&O)..." -> "開く".
-QString WithoutAccelerator(QString text) {
-    static const QRegularExpression kLetter(QStringLiteral("\\(&[^)]\\)"));
-    text.remove(kLetter);
-    text.remove(QStringLiteral("..."));
-    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    text.remove(QLatin1Char('&'));
-    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-    return text.trimmed();
-}
-
-/// A name as a menu item shows it, its '&' not taken for a letter.
-QString MenuText(const QString& name) {
-    return QString(name).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-/// "24 MHz", "24MHz", "24000000", "1.5 kHz" as a rate; "20 ns", "41.67us" as a period.
-std::optional<SamplePeriod> ParseRateText(const QString& text) {
-    static const QRegularExpression kPattern(
-        QStringLiteral("^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(g|m|k)?(hz)?\\s*$|"
-                       "^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(s|ms|us|µs|ns|ps)\\s*$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto match = kPattern.match(text);
-    if (!match.hasMatch()) {
-        return std::nullopt;
-    }
-    const bool rate = !match.captured(1).isEmpty();
-    const QString whole = match.captured(rate ? 1 : 5);
-    const QString fraction = match.captured(rate ? 2 : 6);
-    // The number as digits / 10^decimals.
-    bool ok = false;
-    const qint64 digits = (whole + fraction).toLongLong(&ok);
-    if (!ok || digits <= 0 || whole.size() > 12) {
-        return std::nullopt;
-    }
-    std::int64_t scale = 1;
-    for (qsizetype i = 0; i < fraction.size(); ++i) {
-        scale *= 10;
-    }
-    if (rate) {
-        // Case matters for M (mega) against m (milli) nowhere here: no millihertz rates.
-        const QString prefix = match.captured(3).toLower();
-        const std::int64_t multiplier = prefix == QLatin1String("g")   ? 1'000'000'000
-                                        : prefix == QLatin1String("m") ? 1'000'000
-                                        : prefix == QLatin1String("k") ? 1'000
-                                                                       : 1;
-        if (digits > INT64_MAX / multiplier) {
-            return std::nullopt;
-        }
-        return SamplePeriod::Fraction(scale, digits * multiplier);
-    }
-    const QString unit = match.captured(7).toLower();
-    const std::int64_t perSecond = unit == QLatin1String("ms") ? 1'000
-                                   : unit == QLatin1String("us") || unit == QStringLiteral("µs")
-                                       ? 1'000'000
-                                   : unit == QLatin1String("ns") ? 1'000'000'000
-                                   : unit == QLatin1String("ps") ? 1'000'000'000'000
-                                                                 : 1;
-    if (scale > INT64_MAX / perSecond) {
-        return std::nullopt;
-    }
-    return SamplePeriod::Fraction(digits, scale * perSecond);
-}
 
 } // namespace
 
@@ -211,13 +92,6 @@ public:
         m_bDirty = true;
         update();
     }
-    /// The picture as it is now.
-    QImage Image() {
-        QImage image(size(), QImage::Format_RGB32);
-        m_render(image);
-        return image;
-    }
-
 protected:
     void paintEvent(QPaintEvent* /*event*/) override {
         // Widgets are painted through a redirection to the window's backing store: where that
@@ -412,40 +286,6 @@ void CViewerWnd::CreateActions() {
     tools->addAction(fitAll);
 }
 
-void CViewerWnd::FillRowsMenu() {
-    m_menuRows->clear();
-    m_menuRows->addAction(Utf8(kShowAllRowsText), this, [this] {
-        SetChannelsVisible(std::vector<bool>(static_cast<std::size_t>(ChannelCount()), true));
-    });
-    m_menuRows->addSeparator();
-    if (ChannelCount() > kMenuRowsMax) {
-        m_menuRows->addAction(Utf8(kMoreRowsText).arg(ChannelCount()), this,
-                              &CViewerWnd::OnChooseRows);
-        return;
-    }
-    // In the rows' order, by the names the rows show.
-    for (const int channel : m_order) {
-        auto* item = m_menuRows->addAction(MenuText(ChannelName(channel)));
-        item->setIcon(ColourSwatch(ChannelColourOf(channel)));
-        item->setCheckable(true);
-        item->setChecked(IsChannelVisible(channel));
-        connect(item, &QAction::toggled, this,
-                [this, channel](bool bOn) { SetChannelVisible(channel, bOn); });
-    }
-}
-
-ChannelNames UserChannelNames() {
-    ChannelNames names = DefaultChannelNames();
-    const ViewState view = ReadUserView(kExportChannels);
-    for (int channel = 0; channel < kExportChannels; ++channel) {
-        const QString& name = view.channels[static_cast<std::size_t>(channel)].name;
-        if (!name.isEmpty()) {
-            names[static_cast<std::size_t>(channel)] = name.toStdString();
-        }
-    }
-    return names;
-}
-
 // ---- The capture shown ----------------------------------------------------------------
 
 void CViewerWnd::SetCapture(CapturePtr capture) {
@@ -521,203 +361,10 @@ void CViewerWnd::ShowCapture(CapturePtr capture, const QString& fileName) {
     SetCapture(std::move(capture));
 }
 
-void CViewerWnd::OpenFile(const QString& path) {
-    m_bLoadShown = false;
-    m_pLoader->Start(path);
-    m_labelLoad->setText(Utf8(kLoadingTitle) + QStringLiteral(": ") + QFileInfo(path).fileName());
-    m_progressLoad->setValue(0);
-    for (QWidget* widget :
-         {static_cast<QWidget*>(m_labelLoad), static_cast<QWidget*>(m_progressLoad),
-          static_cast<QWidget*>(m_buttonCancelLoad)}) {
-        widget->show();
-    }
-    UpdateScene();
-    UpdateTitle();
-    Redraw();
-}
-
-bool CViewerWnd::IsLoading() const {
-    return m_pLoader->IsBusy();
-}
-
-void CViewerWnd::CancelLoad() {
-    m_pLoader->Cancel();
-}
-
-bool CViewerWnd::WaitForFile() {
-    if (!IsLoading()) {
-        return m_bLoadShown;
-    }
-    QPointer<CViewerWnd> self(this);
-    QEventLoop loop;
-    connect(this, &CViewerWnd::FileLoaded, &loop, &QEventLoop::quit);
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    loop.exec();
-    return self && m_bLoadShown;
-}
-
-bool CViewerWnd::LoadFile(const QString& path) {
-    OpenFile(path);
-    return WaitForFile();
-}
-
-void CViewerWnd::OnLoadProgress(std::uint64_t done, std::uint64_t total) {
-    if (total > 0) {
-        m_progressLoad->setValue(
-            static_cast<int>(1000.0 * static_cast<double>(done) / static_cast<double>(total)));
-    }
-    const QLocale locale;
-    m_labelLoad->setText(Utf8(kLoadingTitle) +
-                         QStringLiteral(": %1  %2 / %3")
-                             .arg(QFileInfo(m_pLoader->Path()).fileName(),
-                                  locale.formattedDataSize(static_cast<qint64>(done)),
-                                  locale.formattedDataSize(static_cast<qint64>(total))));
-}
-
-void CViewerWnd::OnLoadFinished(const CapturePtr& capture, const FileReadError& error) {
-    const QString path = m_pLoader->Path();
-    if (!capture && error.kind == FileReadError::Kind::NoSampleRate) {
-        if (const auto period = AskSampleRate(path)) {
-            m_pLoader->Start(path, period);
-            return;
-        }
-    }
-    for (QWidget* widget :
-         {static_cast<QWidget*>(m_labelLoad), static_cast<QWidget*>(m_progressLoad),
-          static_cast<QWidget*>(m_buttonCancelLoad)}) {
-        widget->hide();
-    }
-    if (capture) {
-        ShowCapture(capture, path);
-        UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
-    } else if (error.kind == FileReadError::Kind::Cancelled) {
-        statusBar()->showMessage(Utf8(kCancelledText).arg(QFileInfo(path).fileName()), 5000);
-    } else if (error.kind != FileReadError::Kind::NoSampleRate || m_bUnattended) {
-        FileReadError named = error;
-        named.file = QDir::toNativeSeparators(path).toStdString();
-        if (error.kind == FileReadError::Kind::NoSampleRate) {
-            named.what = "the file names no sample rate";
-        }
-        Warn(Utf8(kOpenFailedText) + QString::fromStdString(named.Text()));
-    }
-    UpdateScene();
-    UpdateTitle();
-    Redraw();
-    m_bLoadShown = capture != nullptr;
-    emit FileLoaded(m_bLoadShown);
-}
-
-std::optional<SamplePeriod> CViewerWnd::AskSampleRate(const QString& path) {
-    if (m_bUnattended) {
-        std::fprintf(stderr, "%s: ", qPrintable(QCoreApplication::applicationName()));
-        std::fprintf(stderr, kNoRateText, qPrintable(QDir::toNativeSeparators(path)));
-        std::fputc('\n', stderr);
-        return std::nullopt;
-    }
-    const QStringList rates = {
-        QStringLiteral("1 MHz"),  QStringLiteral("2 MHz"),   QStringLiteral("4 MHz"),
-        QStringLiteral("8 MHz"),  QStringLiteral("10 MHz"),  QStringLiteral("12 MHz"),
-        QStringLiteral("16 MHz"), QStringLiteral("20 MHz"),  QStringLiteral("24 MHz"),
-        QStringLiteral("25 MHz"), QStringLiteral("32 MHz"),  QStringLiteral("48 MHz"),
-        QStringLiteral("50 MHz"), QStringLiteral("100 MHz"), QStringLiteral("200 MHz"),
-        QStringLiteral("500 MHz")};
-    QString text = rates[8];
-    for (;;) {
-        bool bOk = false;
-        text = QInputDialog::getItem(this, Utf8(kRateCaption),
-                                     Utf8(kRatePrompt).arg(QFileInfo(path).fileName()), rates,
-                                     std::max<qsizetype>(0, rates.indexOf(text)), true, &bOk);
-        if (!bOk) {
-            return std::nullopt;
-        }
-        if (const auto period = ParseRateText(text)) {
-            return period;
-        }
-        Warn(Utf8(kRateBadText).arg(text));
-    }
-}
-
-bool CViewerWnd::SaveFile(const QString& path) {
-    const std::string file = QFile::encodeName(path).toStdString();
-    const auto format = FileFormatForPath(file);
-    if (!format) {
-        Warn(Utf8(kUnknownTypeText));
-        return false;
-    }
-    if (!m_capture || m_capture->SampleCount() == 0) {
-        Warn(Utf8(kNothingText));
-        return false;
-    }
-    std::string reason = "cannot encode the picture";
-    bool bWritten = false;
-    CapturePtr written;
-    if (*format == FileFormat::Png) {
-        const std::string bytes = EncodePng(m_canvas->Image());
-        bWritten = !bytes.empty() && WriteWholeFile(file, bytes, reason);
-    } else {
-        // The names the rows show.
-        std::vector<std::string> names;
-        for (int channel = 0; channel < ChannelCount(); ++channel) {
-            names.push_back(ChannelName(channel).toStdString());
-        }
-        written = m_capture->WithNames(std::move(names));
-        const std::string date = QDateTime::currentDateTime()
-                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                     .toStdString();
-        bWritten = WriteCaptureFile(file, *written, *format, reason, date);
-    }
-    if (!bWritten) {
-        Warn(Utf8(kWriteFailedText) + QDir::toNativeSeparators(path) + QStringLiteral(" \r\n(") +
-             QString::fromLocal8Bit(reason.c_str()) + QStringLiteral(")"));
-        return false;
-    }
-    if (written) {
-        // The new file keeps what the rows show: names are in it, the rest beside it.
-        ViewState kept = m_state;
-        for (auto& channel : kept.channels) {
-            channel.name.clear();
-        }
-        kept.decoders = m_pDecoders->SavedEntries();
-        QString where;
-        QString error;
-        if (!kept.IsClean() && !WriteViewFor(path, *written, kept, where, error)) {
-            statusBar()->showMessage(Utf8(kViewNotKeptText).arg(error), 10000);
-        }
-    }
-    UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
-    return true;
-}
-
-bool CViewerWnd::SaveScreenshot(const QString& path, int width, int height) {
-    resize(width, height);
-    show();
-    QCoreApplication::processEvents(); // the layout settles at the new size
-    WaitForDecoders(*m_pDecoders);     // the annotation rows belong in the picture
-    OnFitAll();
-    const QPixmap shot = grab();
-    return shot.save(path, "PNG");
-}
-
 void CViewerWnd::SetExtraRows(std::vector<ExtraRow> rows) {
     m_scene.extraRows = std::move(rows);
     FitNames();
     Redraw();
-}
-
-void CViewerWnd::FitNames() {
-    // Wide enough for the longest name shown, within bounds; longer ones are elided.
-    const QFontMetrics metrics(m_canvas->font());
-    int widest = 0;
-    for (const int channel : m_scene.rows) {
-        widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(
-                                      m_scene.names[static_cast<std::size_t>(channel)])));
-    }
-    for (const auto& row : m_scene.extraRows) {
-        widest = std::max(
-            widest, metrics.horizontalAdvance(QString::fromStdString(ExtraRowName(row.label))));
-    }
-    m_scene.nameWidthPx =
-        std::clamp(widest + kNameExtraPx, ViewerLayout::kDefaultNameWidthPx, kMaxNameWidthPx);
 }
 
 QWidget* CViewerWnd::Canvas() const {
@@ -725,41 +372,6 @@ QWidget* CViewerWnd::Canvas() const {
 }
 
 // ---- Menus ----------------------------------------------------------------------------
-
-void CViewerWnd::OnOpen() {
-    const QString dir =
-        UserSettings().value(QString::fromLatin1(kDirKey), QDir::homePath()).toString();
-    const QString path = QFileDialog::getOpenFileName(this, WithoutAccelerator(Utf8(kOpenText)),
-                                                      dir, Utf8(kOpenFilter));
-    if (!path.isEmpty()) {
-        OpenFile(path);
-    }
-}
-
-void CViewerWnd::OnSaveAs() {
-    if (!m_capture || m_capture->SampleCount() == 0) {
-        Warn(Utf8(kNothingText));
-        return;
-    }
-    const QString dir =
-        UserSettings().value(QString::fromLatin1(kDirKey), QDir::homePath()).toString();
-    const QString name =
-        m_strFile.isEmpty()
-            ? QStringLiteral("quillon-%1.vcd")
-                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
-            : QFileInfo(m_strFile).fileName();
-    QFileDialog dialog(this, WithoutAccelerator(Utf8(kSaveAsText)), QDir(dir).filePath(name));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(
-        {Utf8(kVcdFilter), Utf8(kCsvFilter), Utf8(kSigrokFilter), Utf8(kPngFilter)});
-    dialog.setDefaultSuffix(QStringLiteral("vcd"));
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter.section(QLatin1Char('.'), -1).remove(QLatin1Char(')')));
-    });
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        SaveFile(dialog.selectedFiles().constFirst());
-    }
-}
 
 void CViewerWnd::Warn(const QString& text) {
     if (m_bUnattended) {
@@ -1101,157 +713,6 @@ void CViewerWnd::PlaceCursor(bool bCursorB, int x, int y) {
     }
     (bCursorB ? m_cursorB : m_cursorA) = SnapBoundary(x, y);
     Redraw();
-}
-
-int CViewerWnd::ChannelCount() const {
-    return m_capture ? m_capture->ChannelCount() : static_cast<int>(m_state.channels.size());
-}
-
-QString CViewerWnd::ChannelName(int channel) const {
-    if (channel < 0 || channel >= ChannelCount()) {
-        return {};
-    }
-    const QString& chosen = m_state.channels[static_cast<std::size_t>(channel)].name;
-    if (!chosen.isEmpty()) {
-        return chosen;
-    }
-    return m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
-                     : QString::fromStdString(DefaultChannelName(channel));
-}
-
-QRgb CViewerWnd::ChannelColourOf(int channel) const {
-    if (channel >= 0 && channel < static_cast<int>(m_state.channels.size())) {
-        if (const auto& colour = m_state.channels[static_cast<std::size_t>(channel)].colour) {
-            return *colour;
-        }
-    }
-    return ChannelColour(channel);
-}
-
-bool CViewerWnd::IsChannelVisible(int channel) const {
-    return channel >= 0 && channel < static_cast<int>(m_state.channels.size()) &&
-           !m_state.channels[static_cast<std::size_t>(channel)].hidden;
-}
-
-void CViewerWnd::KeepState() {
-    UpdateScene();
-    Redraw();
-    if (m_bUnattended) {
-        return; // a picture taken without a user changes nothing of the user's
-    }
-    if (m_bLive) {
-        WriteUserView(m_state);
-        return;
-    }
-    if (!m_capture) {
-        return;
-    }
-    m_state.decoders = m_pDecoders->SavedEntries();
-    QString error;
-    const QString before = m_strViewFile;
-    if (!WriteViewFor(m_strFile, *m_capture, m_state, m_strViewFile, error)) {
-        statusBar()->showMessage(Utf8(kViewNotKeptText).arg(error), 10000);
-    } else if (!m_strViewFile.isEmpty() && m_strViewFile != before &&
-               m_strViewFile == ViewFileForUser(m_strFile)) {
-        statusBar()->showMessage(Utf8(kViewForUserText), 10000);
-    }
-}
-
-void CViewerWnd::OnRenameChannel(int channel) {
-    bool bOk = false;
-    const QString own = m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
-                                  : QString::fromStdString(DefaultChannelName(channel));
-    const QString name =
-        QInputDialog::getText(this, Utf8(kRenameCaption), Utf8(kRenamePrompt).arg(own),
-                              QLineEdit::Normal, ChannelName(channel), &bOk);
-    if (bOk) {
-        RenameChannel(channel, name);
-    }
-}
-
-void CViewerWnd::RenameChannel(int channel, const QString& name) {
-    if (channel < 0 || channel >= ChannelCount()) {
-        return;
-    }
-    QString trimmed = name.trimmed();
-    const QString own = m_capture ? QString::fromStdString(m_capture->ChannelName(channel))
-                                  : QString::fromStdString(DefaultChannelName(channel));
-    if (trimmed == own) {
-        trimmed.clear();
-    }
-    m_state.channels[static_cast<std::size_t>(channel)].name = trimmed;
-    KeepState();
-    UpdateDecoderCapture();
-}
-
-void CViewerWnd::SetChannelVisible(int channel, bool bVisible) {
-    if (channel < 0 || channel >= ChannelCount()) {
-        return;
-    }
-    m_state.channels[static_cast<std::size_t>(channel)].hidden = !bVisible;
-    KeepState();
-}
-
-void CViewerWnd::SetChannelsVisible(const std::vector<bool>& visible) {
-    for (std::size_t c = 0; c < m_state.channels.size() && c < visible.size(); ++c) {
-        m_state.channels[c].hidden = !visible[c];
-    }
-    KeepState();
-}
-
-void CViewerWnd::HideRowsWithoutEdges() {
-    if (!m_capture) {
-        return;
-    }
-    for (int channel = 0; channel < ChannelCount(); ++channel) {
-        if (!m_capture->NextEdge(channel, 0)) {
-            m_state.channels[static_cast<std::size_t>(channel)].hidden = true;
-        }
-    }
-    KeepState();
-}
-
-void CViewerWnd::SetChannelColour(int channel, std::optional<QRgb> colour) {
-    if (channel < 0 || channel >= ChannelCount()) {
-        return;
-    }
-    if (colour && *colour == ChannelColour(channel)) {
-        colour.reset();
-    }
-    m_state.channels[static_cast<std::size_t>(channel)].colour = colour;
-    KeepState();
-}
-
-void CViewerWnd::OnChooseColour(int channel) {
-    const QColor colour = QColorDialog::getColor(QColor::fromRgb(ChannelColourOf(channel)), this,
-                                                 WithoutAccelerator(Utf8(kColourText)));
-    if (colour.isValid()) {
-        SetChannelColour(channel, colour.rgb());
-    }
-}
-
-void CViewerWnd::OnChooseRows() {
-    std::vector<RowChoice> rows;
-    for (int channel = 0; channel < ChannelCount(); ++channel) {
-        RowChoice row;
-        row.name = ChannelName(channel);
-        row.visible = IsChannelVisible(channel);
-        row.colour = ChannelColourOf(channel);
-        row.chosenColour = m_state.channels[static_cast<std::size_t>(channel)].colour;
-        row.ownColour = ChannelColour(channel);
-        row.hasEdges = !m_capture || m_capture->NextEdge(channel, 0).has_value();
-        rows.push_back(row);
-    }
-    CRowsDlg dialog(std::move(rows), this);
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
-    }
-    const auto chosen = dialog.Rows();
-    for (std::size_t c = 0; c < chosen.size() && c < m_state.channels.size(); ++c) {
-        m_state.channels[c].hidden = !chosen[c].visible;
-        m_state.channels[c].colour = chosen[c].chosenColour;
-    }
-    KeepState();
 }
 
 void CViewerWnd::SetRelativeTime(bool bRelative) {

@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -252,8 +253,8 @@ private slots:
         // The wheel over the names scrolls the rows; over the traces it zooms.
         const double zoom = viewer->View().pixelsPerSample;
         const QPointF names(20, canvas->height() / 2.0);
-        QWheelEvent down(names, canvas->mapToGlobal(names), QPoint(), QPoint(0, -120),
-                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent down(names, canvas->mapToGlobal(names), QPoint(), QPoint(0, -120), Qt::NoButton,
+                         Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(canvas, &down);
         QCOMPARE(viewer->Layout().scrollPx, 3 * layout.rowHeightPx);
         QCOMPARE(viewer->View().pixelsPerSample, zoom);
@@ -318,7 +319,8 @@ private slots:
         const ViewerLayout layout = viewer->Layout();
         // A at the trigger (sample 1000 at 24 MHz), B 24 samples later.
         const auto xOf = [&](double sample) {
-            return layout.TraceLeft() + static_cast<int>(std::lround(viewer->View().XOfBoundary(sample)));
+            return layout.TraceLeft() +
+                   static_cast<int>(std::lround(viewer->View().XOfBoundary(sample)));
         };
         viewer->PlaceCursor(false, xOf(1000), 5);
         viewer->PlaceCursor(true, xOf(1024), 5);
@@ -367,6 +369,29 @@ private slots:
         QVERIFY(!viewer->IsLive());
         QCOMPARE(viewer->View().firstSample, 0.0);
         QCOMPARE(viewer->Layout().channels.size(), std::size_t{1}); // one wire, one row
+    }
+
+    void decoderRowsShowTheirOwnNamesAndTheWholeOnHover() {
+        auto viewer = MakeViewer();
+        viewer->show();
+        QSignalSpy decoded(viewer->Decoders(), &CDecoderSet::LanesChanged);
+        viewer->ShowCapture(Squares(2), m_home.filePath(QStringLiteral("e.vcd")));
+        decoded.wait(1000); // the decoders' (empty) rows of the new capture are in
+        const std::string longName = "24xx EEPROM: Fields of a rather long description";
+        viewer->SetExtraRows({ExtraRow{"24xx EEPROM: Warnings", {}}, ExtraRow{longName, {}}});
+        const ViewerLayout layout = viewer->Layout();
+        // The names column grows for long names, up to a limit; beyond it they are elided.
+        QVERIFY(layout.nameWidthPx > ViewerLayout::kDefaultNameWidthPx);
+        QVERIFY(layout.nameWidthPx <= 240);
+        QTest::mouseMove(viewer->Canvas(), QPoint(10, layout.RowTop(3) + 4));
+        QCOMPARE(viewer->HoverText(), QString::fromStdString(longName));
+        QTest::mouseMove(viewer->Canvas(), QPoint(10, layout.RowTop(2) + 4));
+        QCOMPARE(viewer->HoverText(), QStringLiteral("24xx EEPROM: Warnings"));
+        QTest::mouseMove(viewer->Canvas(), QPoint(10, layout.RowTop(0) + 4));
+        QCOMPARE(viewer->HoverText(), QStringLiteral("CH0"));
+        viewer->RenameChannel(0, QStringLiteral("TX"));
+        QTest::mouseMove(viewer->Canvas(), QPoint(10, layout.RowTop(0) + 5));
+        QCOMPARE(viewer->HoverText(), QStringLiteral("TX (CH0)"));
     }
 
     void everyMenuHasItsOwnLettersAndToolBarsNone() {

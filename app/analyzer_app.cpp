@@ -2,8 +2,8 @@
 #include "app/analyzer_app.h"
 
 #include "app/cli.h"
-#include "capture/export.h"
 #include "display/waveform.h"
+#include "file/save_file.h"
 
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
@@ -110,9 +110,11 @@ int CAnalyzerApp::RunViewer() {
     if (!viewer.LoadFile(m_options.openFile)) {
         return 1;
     }
-    if (!viewer.SaveScreenshot(m_options.screenshot)) {
-        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
-        return 1;
+    std::string reason;
+    if (!viewer.SaveScreenshot(m_options.screenshot, reason)) {
+        std::fprintf(stderr, "quillon: cannot write %s: %s\n", qPrintable(m_options.screenshot),
+                     reason.c_str());
+        return kCliWriteFailed; // as the main window's screenshot
     }
     std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
     return 0;

@@ -5,12 +5,14 @@
 #include "app/cli_find.h"
 #include "app/cli_info.h"
 
+#include "capture/capture_bridge.h"
 #include "capture/capture_run.h"
-#include "capture/export.h"
 #include "capture/settings_word.h"
 #include "device/discovery.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
+#include "file/capture_file.h"
+#include "file/save_file.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -75,7 +77,8 @@ constexpr const char* kUsage =
     "\n"
     "Capture options:\n"
     "  -o, --output FILE    file to write; the format follows the extension:\n"
-    "                       .vcd (value change dump), .csv (time_ns,D0..D15), .png (the view)\n"
+    "                       .vcd (value change dump), .csv (time_ns,D0..D15), .sr (sigrok\n"
+    "                       session file, for PulseView and sigrok-cli), .png (the view)\n"
     "  --port COMn|PATH     use this port instead of searching COM0..COM99\n"
     "  --rate R             sample period: 20ns (default), 200ns, 2us or 20us\n"
     "  --trigger PATTERN    16 characters, D15 first: 0 low, 1 high, x any level;\n"
@@ -122,7 +125,7 @@ struct CaptureOptions {
     double timeoutSeconds = kDefaultTimeoutSeconds;
     std::string zoom;
     std::string output;
-    ExportFormat format = ExportFormat::Vcd;
+    FileFormat format = FileFormat::Vcd;
     std::optional<int> count; ///< set: numbered files; 0 repeats until interrupted
     bool fast = false;
     std::chrono::milliseconds replyDelay = kDefaultReplyDelay;
@@ -213,10 +216,10 @@ std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& a
             return "option " + name + " needs a value";
         }
         if (name == "-o" || name == "--output") {
-            const auto format = FormatForPath(*text);
+            const auto format = FileFormatForPath(*text);
             if (!format) {
                 return "cannot tell the format of '" + *text +
-                       "': the file name must end in .vcd, .csv or .png";
+                       "': the file name must end in .vcd, .csv, .sr or .png";
             }
             options.output = *text;
             options.format = *format;
@@ -590,25 +593,19 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
             << data.samples.size() << " samples are written as unknown\n";
         status = kCliLinkLost;
     }
-    std::string bytes;
-    switch (options.format) {
-    case ExportFormat::Vcd:
-        bytes = ToVcd(data, LocalTimeText());
-        break;
-    case ExportFormat::Csv:
-        bytes = ToCsv(data);
-        break;
-    case ExportFormat::Png: {
-        bytes = PngBytes(data, store, options.zoom);
+    std::string reason;
+    bool written = false;
+    if (options.format == FileFormat::Png) {
+        const std::string bytes = PngBytes(data, store, options.zoom);
         if (bytes.empty()) {
             err << kProgram << ": cannot encode the picture as PNG\n";
             return kCliWriteFailed;
         }
-        break;
+        written = WriteWholeFile(path, bytes, reason);
+    } else {
+        written = WriteCaptureFile(path, *ToCapture(data), options.format, reason, LocalTimeText());
     }
-    }
-    std::string reason;
-    if (!WriteWholeFile(path, bytes, reason)) {
+    if (!written) {
         err << kProgram << ": cannot write " << path << ": " << reason << "\n";
         return kCliWriteFailed;
     }

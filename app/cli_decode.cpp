@@ -3,10 +3,11 @@
 #include "app/cli_decode.h"
 
 #include "app/cli.h"
+#include "app/cli_read.h"
+#include "capture/capture_bridge.h"
 #include "decode/annotation_text.h"
 #include "decode/decoder_args.h"
 #include "decode/decoder_library.h"
-#include "measure/capture_file.h"
 
 #include <algorithm>
 #include <ostream>
@@ -152,13 +153,12 @@ int RunDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
                "[--annotation-times]\n";
         return kCliBadArguments;
     }
-    CaptureData capture;
-    ReadError error;
-    if (!ReadCaptureFile(rest[1], capture, error)) {
-        err << kProgram << ": cannot read " << error.Text() << "\n";
+    // Through the 16-channel capture the decoding takes until it moves to the capture model.
+    const CapturePtr read = ReadCaptureForCli(rest[1], std::nullopt, err);
+    if (!read) {
         return kCliBadArguments; // the FILE argument names no capture
     }
-    return DecodeCapture(capture, request, out, err);
+    return DecodeCapture(ToCaptureData(*read), request, out, err);
 }
 
 } // namespace quillon

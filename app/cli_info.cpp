@@ -1,43 +1,40 @@
 // quillon-cli info: edges, shortest pulses, period, frequency and duty cycle per channel of a
-// VCD or CSV capture, as a table or as JSON. The viewer's measurement core does the work.
+// capture file, as a table or as JSON. The viewer's measurement core does the work.
 #include "app/cli_info.h"
 
 #include "app/cli.h"
-#include "app/cli_json.h"
-#include "capture/capture_bridge.h"
-#include "measure/capture_file.h"
+#include "app/cli_read.h"
+#include "file/safe_text.h"
+#include "file/sample_rate.h"
 #include "measure/signal_measure.h"
-#include "measure/view_math.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
 
 #include <cstdio>
-#include <iomanip>
+#include <cstdlib>
 #include <optional>
 #include <ostream>
-#include <set>
 
 namespace quillon {
 
 namespace {
 
 constexpr const char* kInfoUsage =
-    "Usage: quillon-cli info FILE [--json]\n"
+    "Usage: quillon-cli info FILE [--json] [--rate RATE]\n"
     "\n"
-    "Prints, for each channel of a capture saved as VCD or CSV, the number of rising and\n"
-    "falling edges, the shortest high and low pulse and, where the channel is periodic, its\n"
-    "period, frequency and duty cycle. --json prints an object keyed by channel name; times\n"
-    "are in seconds (_s), frequencies in hertz (_hz), the duty cycle from 0 to 1, and null\n"
-    "stands for what the channel does not have.\n"
+    "Prints, for each channel of a capture file (VCD, CSV or sigrok session file .sr, ours\n"
+    "or another program's), the number of rising and falling edges, the shortest high and\n"
+    "low pulse and, where the channel is periodic, its period, frequency and duty cycle.\n"
+    "--json prints an object keyed by channel name; times are in seconds (_s), frequencies\n"
+    "in hertz (_hz), the duty cycle from 0 to 1, and null stands for what the channel does\n"
+    "not have.\n"
     "\n"
-    "Exit status: 0 success, 2 bad arguments, 6 the file cannot be read.\n";
-
-std::string JsonNumber(std::optional<double> value) {
-    if (!value) {
-        return "null";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", *value);
-    return text;
-}
+    "  --rate RATE   the sample rate (24MHz, 1000000) or period (20ns) of a file that\n"
+    "                names none\n"
+    "\n"
+    "Exit status: 0 success, 2 bad arguments or a file that cannot be read.\n";
 
 struct ChannelRow {
     std::string name;
@@ -48,15 +45,25 @@ std::optional<double> Seconds(std::optional<std::int64_t> samples, double period
     return samples ? std::optional<double>(static_cast<double>(*samples) * period) : std::nullopt;
 }
 
+// Nine significant digits, as the figures deserve: no 5.0000000000000004e-07.
+QJsonValue JsonNumber(std::optional<double> value) {
+    if (!value) {
+        return QJsonValue(QJsonValue::Null);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", *value);
+    return QJsonValue(std::strtod(text, nullptr));
+}
+
 void PrintJson(const std::vector<ChannelRow>& rows, double period, std::ostream& out) {
-    out << "{\n";
-    std::set<std::string> used;
+    QJsonObject root;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ChannelSummary& s = rows[i].summary;
-        std::string key = rows[i].name;
-        if (!used.insert(key).second) {
-            key += " (D" + std::to_string(i) + ")"; // keys stay unique
-            used.insert(key);
+        // Names that are no UTF-8 become U+FFFD: the output is always valid JSON.
+        QString key =
+            QString::fromUtf8(rows[i].name.data(), static_cast<qsizetype>(rows[i].name.size()));
+        if (root.contains(key)) {
+            key += QStringLiteral(" (D%1)").arg(i); // keys stay unique
         }
         std::optional<double> periodS;
         std::optional<double> frequency;
@@ -64,43 +71,55 @@ void PrintJson(const std::vector<ChannelRow>& rows, double period, std::ostream&
             periodS = *s.periodSamples * period;
             frequency = 1.0 / *periodS;
         }
-        out << "  " << JsonString(key) << ": {\"channel\": " << i
-            << ", \"rising_edges\": " << s.rising << ", \"falling_edges\": " << s.falling
-            << ", \"shortest_high_s\": " << JsonNumber(Seconds(s.shortestHighSamples, period))
-            << ", \"shortest_low_s\": " << JsonNumber(Seconds(s.shortestLowSamples, period))
-            << ", \"period_s\": " << JsonNumber(periodS)
-            << ", \"frequency_hz\": " << JsonNumber(frequency)
-            << ", \"duty_cycle\": " << JsonNumber(s.dutyCycle) << "}"
-            << (i + 1 < rows.size() ? ",\n" : "\n");
+        QJsonObject channel;
+        channel.insert(QStringLiteral("channel"), static_cast<qint64>(i));
+        channel.insert(QStringLiteral("rising_edges"), static_cast<qint64>(s.rising));
+        channel.insert(QStringLiteral("falling_edges"), static_cast<qint64>(s.falling));
+        channel.insert(QStringLiteral("shortest_high_s"),
+                       JsonNumber(Seconds(s.shortestHighSamples, period)));
+        channel.insert(QStringLiteral("shortest_low_s"),
+                       JsonNumber(Seconds(s.shortestLowSamples, period)));
+        channel.insert(QStringLiteral("period_s"), JsonNumber(periodS));
+        channel.insert(QStringLiteral("frequency_hz"), JsonNumber(frequency));
+        channel.insert(QStringLiteral("duty_cycle"), JsonNumber(s.dutyCycle));
+        root.insert(key, channel);
     }
-    out << "}\n";
+    out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
 
-void PrintTable(const std::string& file, const CaptureData& capture,
+/// text right-aligned (or left-aligned) in width terminal columns.
+std::string Cell(const std::string& text, int width, bool left = false) {
+    const int pad = std::max(0, width - DisplayWidth(text));
+    return left ? text + std::string(static_cast<std::size_t>(pad), ' ')
+                : std::string(static_cast<std::size_t>(pad), ' ') + text;
+}
+
+void PrintTable(const std::string& file, const Capture& capture,
                 const std::vector<ChannelRow>& rows, double period, std::ostream& out) {
-    const double length = period * static_cast<double>(capture.samples.size());
-    out << file << ": " << capture.samples.size() << " samples of " << FormatDuration(period)
-        << ", " << FormatDuration(length);
-    if (capture.triggerSample) {
-        out << ", trigger at sample " << *capture.triggerSample;
+    const double length = period * static_cast<double>(capture.SampleCount());
+    out << SafeText(file) << ": " << capture.SampleCount() << " samples of "
+        << FormatDuration(period) << ", " << FormatDuration(length);
+    if (const auto trigger = capture.TriggerSample()) {
+        out << ", trigger at sample " << *trigger;
     }
-    if (const std::size_t missing = capture.MissingCount(); missing > 0) {
+    if (const std::int64_t missing = capture.MissingCount(); missing > 0) {
         out << ", " << missing << " samples not received";
     }
     out << "\n\n";
-    std::size_t nameWidth = 7;
+    int nameWidth = 7;
+    std::vector<std::string> names;
     for (const auto& row : rows) {
-        nameWidth = std::max(nameWidth, row.name.size());
+        names.push_back(SafeText(row.name)); // no control character reaches the terminal
+        nameWidth = std::max(nameWidth, DisplayWidth(names.back()));
     }
-    auto cell = [](std::optional<std::string> text) { return text.value_or("-"); };
-    out << std::left << std::setw(static_cast<int>(nameWidth) + 2) << "channel" << std::right
-        << std::setw(7) << "rising" << std::setw(8) << "falling" << std::setw(14) << "shortest high"
-        << std::setw(14) << "shortest low" << std::setw(12) << "period" << std::setw(13)
-        << "frequency" << std::setw(7) << "duty"
-        << "\n";
-    for (const auto& row : rows) {
-        const ChannelSummary& s = row.summary;
-        auto time = [period](std::optional<std::int64_t> samples) -> std::optional<std::string> {
+    const auto cell = [](const std::optional<std::string>& text) { return text.value_or("-"); };
+    out << Cell("channel", nameWidth + 2, true) << Cell("rising", 7) << Cell("falling", 8)
+        << Cell("shortest high", 14) << Cell("shortest low", 14) << Cell("period", 12)
+        << Cell("frequency", 13) << Cell("duty", 7) << "\n";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const ChannelSummary& s = rows[r].summary;
+        const auto time =
+            [period](std::optional<std::int64_t> samples) -> std::optional<std::string> {
             if (!samples) {
                 return std::nullopt;
             }
@@ -116,17 +135,10 @@ void PrintTable(const std::string& file, const CaptureData& capture,
             std::snprintf(duty, sizeof duty, "%.1f %%", *s.dutyCycle * 100.0);
             dutyText = duty;
         }
-        // Widths count bytes; "µ" takes two, so those cells get one more.
-        auto width = [](const std::string& text, int w) {
-            return w + static_cast<int>(text.find("\u00b5") != std::string::npos);
-        };
-        const std::string high = cell(time(s.shortestHighSamples));
-        const std::string low = cell(time(s.shortestLowSamples));
-        const std::string per = cell(periodText);
-        out << std::left << std::setw(static_cast<int>(nameWidth) + 2) << row.name << std::right
-            << std::setw(7) << s.rising << std::setw(8) << s.falling << std::setw(width(high, 14))
-            << high << std::setw(width(low, 14)) << low << std::setw(width(per, 12)) << per
-            << std::setw(13) << cell(frequencyText) << std::setw(7) << cell(dutyText) << "\n";
+        out << Cell(names[r], nameWidth + 2, true) << Cell(std::to_string(s.rising), 7)
+            << Cell(std::to_string(s.falling), 8) << Cell(cell(time(s.shortestHighSamples)), 14)
+            << Cell(cell(time(s.shortestLowSamples)), 14) << Cell(cell(periodText), 12)
+            << Cell(cell(frequencyText), 13) << Cell(cell(dutyText), 7) << "\n";
     }
 }
 
@@ -134,17 +146,37 @@ void PrintTable(const std::string& file, const CaptureData& capture,
 
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::optional<std::string> file;
+    std::optional<SamplePeriod> rate;
     bool json = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json") {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
             json = true;
-        } else if (args[i] == "-h" || args[i] == "--help") {
+        } else if (arg == "-h" || arg == "--help") {
             out << kInfoUsage;
             return kCliOk;
-        } else if (!file && (args[i].empty() || args[i].front() != '-' || args[i] == "-")) {
-            file = args[i];
+        } else if (arg == "--rate" || arg.rfind("--rate=", 0) == 0) {
+            std::string text;
+            if (arg == "--rate") {
+                if (i + 1 == args.size()) {
+                    err << "quillon-cli: info: --rate needs a value\n" << kInfoUsage;
+                    return kCliBadArguments;
+                }
+                text = args[++i];
+            } else {
+                text = arg.substr(7);
+            }
+            rate = ParseSampleRate(text);
+            if (!rate) {
+                err << "quillon-cli: info: '" << SafeText(text)
+                    << "' is no sample rate (24MHz) or period (20ns)\n";
+                return kCliBadArguments;
+            }
+        } else if (!file && (arg.empty() || arg.front() != '-' || arg == "-")) {
+            file = arg;
         } else {
-            err << "quillon-cli: info: unexpected argument '" << args[i] << "'\n" << kInfoUsage;
+            err << "quillon-cli: info: unexpected argument '" << SafeText(arg) << "'\n"
+                << kInfoUsage;
             return kCliBadArguments;
         }
     }
@@ -152,23 +184,19 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << "quillon-cli: info needs a file\n" << kInfoUsage;
         return kCliBadArguments;
     }
-    CaptureData capture;
-    ReadError error;
-    if (!ReadCaptureFile(*file, capture, error)) {
-        err << "quillon-cli: " << error.Text() << "\n";
+    const CapturePtr capture = ReadCaptureForCli(*file, rate, err);
+    if (!capture) {
         return kCliReadFailed;
     }
-    const CapturePtr model = ToCapture(capture);
     std::vector<ChannelRow> rows;
-    for (int channel = 0; channel < capture.channels; ++channel) {
-        rows.push_back(
-            {capture.names[static_cast<std::size_t>(channel)], SummarizeChannel(*model, channel)});
+    for (int channel = 0; channel < capture->ChannelCount(); ++channel) {
+        rows.push_back({capture->ChannelName(channel), SummarizeChannel(*capture, channel)});
     }
-    const double period = static_cast<double>(capture.PeriodPs()) * 1e-12;
+    const double period = capture->Period().Seconds();
     if (json) {
         PrintJson(rows, period, out);
     } else {
-        PrintTable(*file, capture, rows, period, out);
+        PrintTable(*file, *capture, rows, period, out);
     }
     return kCliOk;
 }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <string>
 #include <vector>
 
 namespace quillon::bench {
@@ -66,45 +65,6 @@ BenchContent::Run BenchContent::Next(std::int64_t limit) {
     run.length = end - m_nSample;
     m_nSample = end;
     return run;
-}
-
-void WriteBenchVcd(std::ostream& out, std::int64_t samples) {
-    out << "$version\n\tQuillon benchmark content\n$end\n$comment\n\tsample_period_ps="
-        << kBenchPeriodPs << "\n$end\n$timescale 1 ns $end\n$scope module bench $end\n";
-    for (int c = 0; c < kAnalyzerChannels; ++c) {
-        out << "$var wire 1 " << static_cast<char>('a' + c) << " D" << c << " $end\n";
-    }
-    out << "$upscope $end\n$enddefinitions $end\n";
-    BenchContent content;
-    std::string text;
-    std::int64_t at = 0;
-    int previous = -1;
-    while (at < samples) {
-        const auto run = content.Next(samples - at);
-        if (run.value != previous) {
-            text += '#';
-            text += std::to_string(at * kSampleNs);
-            text += '\n';
-            for (int c = 0; c < kAnalyzerChannels; ++c) {
-                const int bit = (run.value >> c) & 1;
-                if (previous < 0 || bit != ((previous >> c) & 1)) {
-                    text += static_cast<char>('0' + bit);
-                    text += static_cast<char>('a' + c);
-                    text += '\n';
-                }
-            }
-            previous = run.value;
-        }
-        at += run.length;
-        if (text.size() > (1U << 20)) {
-            out << text;
-            text.clear();
-        }
-    }
-    text += '#';
-    text += std::to_string(samples * kSampleNs);
-    text += '\n';
-    out << text;
 }
 
 CapturePtr MakeBenchCapture(std::int64_t samples) {

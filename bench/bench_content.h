@@ -1,12 +1,12 @@
-// What the benchmarks' captures hold: 16 channels at 20 ns per sample, as a bench at work
-// looks: D0 a fast clock (12.5 MHz), D1 a 1 MHz clock, D2 and D3 slow random lines, D4..D7
-// SPI, D8..D11 four UARTs, D12 PWM, D13/D14 I2C, D15 a slow random line. Deterministic.
+// What the viewer's benchmarks draw from memory (files are make_capture's): 16 channels at
+// 20 ns per sample, as a bench at work looks: D0 a fast clock (12.5 MHz), D1 a 1 MHz clock, D2 and
+// D3 slow random lines, D4..D7 SPI, D8..D11 four UARTs, D12 PWM, D13/D14 I2C, D15 a slow random
+// line. Deterministic.
 #pragma once
 
 #include "capture/capture.h"
 
 #include <cstdint>
-#include <ostream>
 
 namespace quillon::bench {
 
@@ -32,9 +32,7 @@ private:
     std::uint64_t m_seed = 0x9E3779B97F4A7C15ULL;
 };
 
-/// samples of the content as a value change dump (Quillon's own layout, 1 ns time scale).
-void WriteBenchVcd(std::ostream& out, std::int64_t samples);
-/// The same as a capture.
+/// samples of the content as a capture.
 CapturePtr MakeBenchCapture(std::int64_t samples);
 
 } // namespace quillon::bench

@@ -51,8 +51,9 @@ CaptureData ToCaptureData(const Capture& capture) {
             }
         }
     }
+    // A period of no whole picoseconds (24 MHz) to the nearest one: CaptureData holds no more.
     const auto ps = capture.Period().WholePicoseconds();
-    data.periodPs = ps.value_or(0) > 0 ? *ps : 1;
+    data.periodPs = ps.value_or(std::max<std::int64_t>(1, capture.Period().TimeOf(1).count()));
     for (const int rate : {1, 10, 100, 1000}) {
         if (data.periodPs == kSampleUnitPs * rate) {
             data.rate = rate;

@@ -22,4 +22,14 @@ std::size_t CaptureData::MissingCount() const {
     return got + (samples.size() > received.size() ? samples.size() - received.size() : 0);
 }
 
+CaptureData CaptureFromStore(const SampleStore& store, int rate) {
+    CaptureData data;
+    data.rate = rate;
+    data.samples.reserve(SampleStore::kSamplesPerCapture);
+    for (int i = 0; i < SampleStore::kSamplesPerCapture; ++i) {
+        data.samples.push_back(store.GetSample(i));
+    }
+    return data;
+}
+
 } // namespace quillon

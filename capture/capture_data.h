@@ -2,6 +2,8 @@
 // viewer, measurements, decoders). Made once when a run ends or a file is read.
 #pragma once
 
+#include "capture/sample_store.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -48,5 +50,9 @@ struct CaptureData {
     /// Samples of this capture that the run did not receive.
     [[nodiscard]] std::size_t MissingCount() const;
 };
+
+/// The samples a complete download writes into the store (0..kSamplesPerCapture - 1), with
+/// the rate multiplier the capture was taken at. Pure; any thread.
+CaptureData CaptureFromStore(const SampleStore& store, int rate);
 
 } // namespace quillon

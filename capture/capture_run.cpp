@@ -1,7 +1,6 @@
 // The worker's side of a capture run.
 #include "capture/capture_run.h"
 
-#include "capture/export.h"
 #include "capture/settings_word.h"
 
 #include <array>

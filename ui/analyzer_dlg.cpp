@@ -8,6 +8,7 @@
 #include "device/protocol.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
+#include "file/save_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
@@ -57,16 +58,18 @@ constexpr const char* kDefaultTrigPos = "00";
 constexpr const char* kViewerMenuText = "波形ビューア(&W)...";
 constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
 constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
+constexpr const char* kSaveSigrokMenuText = "sigrokファイル(.sr)に保存(&G)...";
 constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
 constexpr const char* kSaveCaption = "名前を付けて保存";
 constexpr const char* kVcdFilter = "VCDファイル (*.vcd)";
 constexpr const char* kCsvFilter = "CSVファイル (*.csv)";
+constexpr const char* kSigrokFilter = "sigrokセッションファイル (*.sr)";
 constexpr const char* kPngFilter = "PNG画像 (*.png)";
 constexpr const char* kNoCaptureText = "保存するデータがありません。 \r\n"
                                        "先にRunでデータを取り込んでください。 \r\n";
 constexpr const char* kCapturingText = "データを取り込み中です。 \r\n"
                                        "取り込みが終わってから保存してください。 \r\n";
-constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .png のファイルです。 \r\n";
+constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .sr .png のファイルです。 \r\n";
 constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
 constexpr const char* kIncompleteSavedText =
     "取り込みが不完全です。 \r\n"
@@ -126,13 +129,14 @@ private:
 constexpr const char* kRescanMenuText = "ロジアナを再検索(&S)";
 
 struct SaveChoice {
-    ExportFormat format;
+    FileFormat format;
     const char* filter;
     const char* suffix;
 };
-constexpr SaveChoice kSaveChoices[] = {{ExportFormat::Vcd, kVcdFilter, "vcd"},
-                                       {ExportFormat::Csv, kCsvFilter, "csv"},
-                                       {ExportFormat::Png, kPngFilter, "png"}};
+constexpr SaveChoice kSaveChoices[] = {{FileFormat::Vcd, kVcdFilter, "vcd"},
+                                       {FileFormat::Csv, kCsvFilter, "csv"},
+                                       {FileFormat::Sigrok, kSigrokFilter, "sr"},
+                                       {FileFormat::Png, kPngFilter, "png"}};
 } // namespace
 
 CAnalyzerDlg::CAnalyzerDlg(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) {
@@ -279,11 +283,13 @@ void CAnalyzerDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     menu.addAction(QString::fromUtf8(kViewerMenuText), this, &CAnalyzerDlg::OnOpenViewer);
     menu.addAction(QString::fromUtf8(kSaveVcdMenuText), this,
-                   [this] { OnSaveAs(ExportFormat::Vcd); });
+                   [this] { OnSaveAs(FileFormat::Vcd); });
     menu.addAction(QString::fromUtf8(kSaveCsvMenuText), this,
-                   [this] { OnSaveAs(ExportFormat::Csv); });
+                   [this] { OnSaveAs(FileFormat::Csv); });
+    menu.addAction(QString::fromUtf8(kSaveSigrokMenuText), this,
+                   [this] { OnSaveAs(FileFormat::Sigrok); });
     menu.addAction(QString::fromUtf8(kSavePngMenuText), this,
-                   [this] { OnSaveAs(ExportFormat::Png); });
+                   [this] { OnSaveAs(FileFormat::Png); });
     menu.addSeparator();
     QAction* repeat =
         menu.addAction(QString::fromUtf8(kRepeatMenuText), this, [this](bool b) { SetRepeat(b); });
@@ -746,7 +752,7 @@ QImage CAnalyzerDlg::ViewImage() const {
 
 // ---- Export -------------------------------------------------------------------------------
 
-void CAnalyzerDlg::OnSaveAs(ExportFormat preferred) {
+void CAnalyzerDlg::OnSaveAs(FileFormat preferred) {
     if (IsCapturing()) {
         MessageBoxWarning(QString::fromUtf8(kCapturingText));
         return;
@@ -786,7 +792,7 @@ void CAnalyzerDlg::OnSaveAs(ExportFormat preferred) {
         return;
     }
     QString path = dialog.selectedFiles().constFirst();
-    if (!FormatForPath(path.toStdString())) {
+    if (!FileFormatForPath(path.toStdString())) {
         path += QLatin1Char('.') + dialog.defaultSuffix();
     }
     SaveCapture(path);
@@ -801,25 +807,26 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         MessageBoxWarning(QString::fromUtf8(kNoCaptureText));
         return false;
     }
-    const auto format = FormatForPath(path.toStdString());
+    const auto format = FileFormatForPath(path.toStdString());
     if (!format) {
         MessageBoxWarning(QString::fromUtf8(kUnknownTypeText));
         return false;
     }
-    std::string bytes;
     CaptureData data = CurrentCapture();
     data.names = UserChannelNames();
-    if (*format == ExportFormat::Png) {
-        bytes = EncodePng(ViewImage());
-    } else {
-        bytes = *format == ExportFormat::Vcd
-                    ? ToVcd(data, QDateTime::currentDateTime()
-                                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                      .toStdString())
-                    : ToCsv(data);
-    }
+    const std::string file = QFile::encodeName(path).toStdString();
     std::string reason = "cannot encode the picture";
-    if (bytes.empty() || !WriteWholeFile(QFile::encodeName(path).toStdString(), bytes, reason)) {
+    bool written = false;
+    if (*format == FileFormat::Png) {
+        const std::string bytes = EncodePng(ViewImage());
+        written = !bytes.empty() && WriteWholeFile(file, bytes, reason);
+    } else {
+        written = WriteCaptureFile(file, *ToCapture(data), *format, reason,
+                                   QDateTime::currentDateTime()
+                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                       .toStdString());
+    }
+    if (!written) {
         MessageBoxWarning(QString::fromUtf8(kWriteFailedText) + QDir::toNativeSeparators(path) +
                           QStringLiteral(" \r\n(") + QString::fromLocal8Bit(reason.c_str()) +
                           QStringLiteral(")"));
@@ -830,8 +837,8 @@ bool CAnalyzerDlg::SaveCapture(const QString& path) {
         // Saved all the same: what did arrive is worth keeping, and the file marks the rest.
         MessageBoxWarning(
             QString::fromUtf8(kIncompleteSavedText).arg(missing).arg(data.samples.size()) +
-            QString::fromUtf8(*format == ExportFormat::Png ? kIncompletePictureText
-                                                           : kIncompleteDataText));
+            QString::fromUtf8(*format == FileFormat::Png ? kIncompletePictureText
+                                                         : kIncompleteDataText));
     }
     return true;
 }

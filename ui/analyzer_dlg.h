@@ -2,11 +2,11 @@
 #pragma once
 
 #include "capture/capture_run.h"
-#include "capture/export.h"
 #include "capture/sample_store.h"
 #include "device/analyzer_link.h"
 #include "device/discovery.h"
 #include "device/serial_port.h"
+#include "file/capture_file.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -114,7 +114,7 @@ public:
     // Export.
     /// Asks for a file (VCD, CSV or PNG; preferred is the filter offered first) and saves
     /// the last capture there. GUI thread; Ctrl+S and the context menu call it.
-    void OnSaveAs(ExportFormat preferred = ExportFormat::Vcd);
+    void OnSaveAs(FileFormat preferred = FileFormat::Vcd);
     /// Saves the last capture (VCD, CSV) or the view (PNG) to path, the format following
     /// its extension. Tells the user in a box when there is nothing to save yet or the file
     /// cannot be written; true when written. GUI thread.

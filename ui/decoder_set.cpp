@@ -3,14 +3,15 @@
 
 #include "decode/annotation_text.h"
 #include "decode/decoder_library.h"
+#include "file/save_file.h"
 #include "ui/decoder_dlg.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -231,12 +232,9 @@ bool CDecoderSet::SaveAnnotations(const QString& path, QString& error) const {
             text += "\t\t\t\t" + infos.front()->id + "\terror\t" + *m_results[r].error + "\n";
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        error = file.errorString();
+    std::string reason;
+    if (!WriteWholeFile(QFile::encodeName(path).toStdString(), text, reason)) {
+        error = QString::fromLocal8Bit(reason.c_str());
         return false;
     }
     return true;

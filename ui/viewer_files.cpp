@@ -1,8 +1,9 @@
 // The viewer's files: capture files read in the background (progress, cancel, a sample rate
 // asked for when a file has none), the shown capture or picture written, screenshots.
-#include "capture/export.h"
 #include "display/waveform.h"
 #include "file/capture_file.h"
+#include "file/sample_rate.h"
+#include "file/save_file.h"
 #include "ui/decoder_set.h"
 #include "ui/file_loader.h"
 #include "ui/viewer_common.h"
@@ -21,7 +22,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -48,54 +48,6 @@ constexpr const char* kRatePrompt =
     "(例: 20 ns):";
 constexpr const char* kRateBadText = "サンプルレートとして読めません: %1";
 constexpr const char* kNoRateText = "%s: the file names no sample rate";
-
-/// "24 MHz", "24MHz", "24000000", "1.5 kHz" as a rate; "20 ns", "41.67us" as a period.
-std::optional<SamplePeriod> ParseRateText(const QString& text) {
-    static const QRegularExpression kPattern(
-        QStringLiteral("^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(g|m|k)?(hz)?\\s*$|"
-                       "^\\s*([0-9]+)(?:\\.([0-9]{1,6}))?\\s*(s|ms|us|µs|ns|ps)\\s*$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto match = kPattern.match(text);
-    if (!match.hasMatch()) {
-        return std::nullopt;
-    }
-    const bool rate = !match.captured(1).isEmpty();
-    const QString whole = match.captured(rate ? 1 : 5);
-    const QString fraction = match.captured(rate ? 2 : 6);
-    // The number as digits / 10^decimals.
-    bool ok = false;
-    const qint64 digits = (whole + fraction).toLongLong(&ok);
-    if (!ok || digits <= 0 || whole.size() > 12) {
-        return std::nullopt;
-    }
-    std::int64_t scale = 1;
-    for (qsizetype i = 0; i < fraction.size(); ++i) {
-        scale *= 10;
-    }
-    if (rate) {
-        // Case matters for M (mega) against m (milli) nowhere here: no millihertz rates.
-        const QString prefix = match.captured(3).toLower();
-        const std::int64_t multiplier = prefix == QLatin1String("g")   ? 1'000'000'000
-                                        : prefix == QLatin1String("m") ? 1'000'000
-                                        : prefix == QLatin1String("k") ? 1'000
-                                                                       : 1;
-        if (digits > INT64_MAX / multiplier) {
-            return std::nullopt;
-        }
-        return SamplePeriod::Fraction(scale, digits * multiplier);
-    }
-    const QString unit = match.captured(7).toLower();
-    const std::int64_t perSecond = unit == QLatin1String("ms") ? 1'000
-                                   : unit == QLatin1String("us") || unit == QStringLiteral("µs")
-                                       ? 1'000'000
-                                   : unit == QLatin1String("ns") ? 1'000'000'000
-                                   : unit == QLatin1String("ps") ? 1'000'000'000'000
-                                                                 : 1;
-    if (scale > INT64_MAX / perSecond) {
-        return std::nullopt;
-    }
-    return SamplePeriod::Fraction(digits, scale * perSecond);
-}
 
 } // namespace
 
@@ -208,7 +160,7 @@ std::optional<SamplePeriod> CViewerWnd::AskSampleRate(const QString& path) {
         if (!bOk) {
             return std::nullopt;
         }
-        if (const auto period = ParseRateText(text)) {
+        if (const auto period = ParseSampleRate(text.toStdString())) {
             return period;
         }
         Warn(Utf8(kRateBadText).arg(text));
@@ -268,14 +220,18 @@ bool CViewerWnd::SaveFile(const QString& path) {
     return true;
 }
 
-bool CViewerWnd::SaveScreenshot(const QString& path, int width, int height) {
+bool CViewerWnd::SaveScreenshot(const QString& path, std::string& error, int width, int height) {
     resize(width, height);
     show();
     QCoreApplication::processEvents(); // the layout settles at the new size
     WaitForDecoders(*m_pDecoders);     // the annotation rows belong in the picture
     OnFitAll();
-    const QPixmap shot = grab();
-    return shot.save(path, "PNG");
+    const std::string png = EncodePng(grab().toImage());
+    if (png.empty()) {
+        error = "cannot encode the picture";
+        return false;
+    }
+    return WriteWholeFile(QFile::encodeName(path).toStdString(), png, error);
 }
 
 void CViewerWnd::OnOpen() {

@@ -1,6 +1,8 @@
 // The viewer's kept views: JSON files with a capture file, settings for the live capture.
 #include "ui/viewer_state.h"
 
+#include "file/save_file.h"
+
 #include <QColor>
 #include <QCryptographicHash>
 #include <QDir>
@@ -8,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -108,10 +109,16 @@ QByteArray ToJson(const QString& capturePath, const Capture& capture, const View
 }
 
 bool WriteJson(const QString& path, const QByteArray& json, QString& error) {
-    QSaveFile file(path); // a new file renamed over the old one: never half a view
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !file.open(QIODevice::WriteOnly) ||
-        file.write(json) != json.size() || !file.commit()) {
-        error = file.errorString();
+    // Through the save path: never half a view.
+    std::string reason;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        error = QStringLiteral("cannot make the folder of ") + path;
+        return false;
+    }
+    if (!WriteWholeFile(QFile::encodeName(path).toStdString(),
+                        std::string_view(json.constData(), static_cast<std::size_t>(json.size())),
+                        reason)) {
+        error = QString::fromLocal8Bit(reason.c_str());
         return false;
     }
     return true;

@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -65,7 +66,9 @@ public:
     /// written.
     bool SaveFile(const QString& path);
     /// Renders the window at width x height with the whole capture in view into a PNG file.
-    bool SaveScreenshot(const QString& path, int width = 1280, int height = 720);
+    /// False with error set (the system's reason) when it cannot be written.
+    bool SaveScreenshot(const QString& path, std::string& error, int width = 1280,
+                        int height = 720);
 
     /// Extra rows under the channels (protocol annotations); replaces the previous ones.
     void SetExtraRows(std::vector<ExtraRow> rows);

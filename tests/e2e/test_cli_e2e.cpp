@@ -1,6 +1,5 @@
 // quillon-cli and the window's export against emulated analyzers, the files read back by
 // sigrok-cli as a viewer would read them.
-#include "capture/export.h"
 #include "display/timebase.h"
 #include "display/waveform.h"
 #include "e2e/program_runner.h"
@@ -105,12 +104,17 @@ std::string DecodeUart(const std::string& vcd, const std::string& channel, int b
     return text;
 }
 
-/// sigrok-cli's reading of a VCD file, one row per analyzer sample, as 16-bit values.
-std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
-    const auto result = RunProgram(
-        Which("sigrok-cli"),
-        {"-i", vcd, "-I", "vcd:downsample=" + std::to_string(20 * rate), "-O", "csv"}, {});
+/// What sigrok-cli reads of a file, one row per analyzer sample, as 16-bit values; its CSV
+/// header in header.
+std::vector<std::uint16_t> SigrokRows(const std::vector<std::string>& input,
+                                      std::string* header = nullptr) {
+    std::vector<std::string> args = input;
+    args.insert(args.end(), {"-O", "csv"});
+    const auto result = RunProgram(Which("sigrok-cli"), args, {});
     EXPECT_EQ(result.exitCode, 0) << result.err;
+    if (header != nullptr) {
+        *header = result.out.substr(0, result.out.find("\n0") + 1);
+    }
     std::vector<std::uint16_t> samples;
     for (const auto& line : Lines(result.out)) {
         if (line.empty() || line[0] == ';' || line[0] < '0' || line[0] > '1') {
@@ -127,6 +131,11 @@ std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
         samples.push_back(value);
     }
     return samples;
+}
+
+/// sigrok-cli's reading of a VCD file, one row per analyzer sample, as 16-bit values.
+std::vector<std::uint16_t> SigrokSamples(const std::string& vcd, int rate) {
+    return SigrokRows({"-i", vcd, "-I", "vcd:downsample=" + std::to_string(20 * rate)});
 }
 
 std::vector<std::uint16_t> CsvSamples(const std::string& csv, int rate) {
@@ -211,6 +220,17 @@ TEST_F(CliE2E, SlowerRateCsvHoldsTheSamplesWithTheirTimes) {
     const std::string text = Slurp(csv);
     EXPECT_EQ(Lines(text).front(), "time_ns,D0,D1,D2,D3,D4,D5,D6,D7,D8,D9,D10,D11,D12,D13,D14,D15");
     EXPECT_EQ(CsvSamples(text, 10), KeptSamples(m_analyzer));
+}
+
+// A sigrok session file: sigrok-cli reads it at the real rate with our names, no option.
+TEST_F(CliE2E, SessionFileIsReadBySigrokAtItsRate) {
+    const std::string sr = m_dir.File("x.sr");
+    const auto result = Cli({"capture", "--rate", "20us", "-o", sr});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::string header;
+    EXPECT_EQ(SigrokRows({"-i", sr}, &header), KeptSamples(m_analyzer));
+    EXPECT_NE(header.find("; Samplerate: 50 kHz\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("; Channels (16/16): D0, D1, D2,"), std::string::npos) << header;
 }
 
 TEST_F(CliE2E, VcdAtTheSlowestRateDecodesItsUart) {

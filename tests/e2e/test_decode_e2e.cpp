@@ -1,9 +1,11 @@
 // quillon-cli's decoding: the same lines as sigrok-cli for the same file, its exit statuses,
 // and decoding a fresh capture from the emulated analyzer.
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "emulator/bench_signals.h"
+#include "file/capture_file.h"
+#include "file/save_file.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +60,7 @@ protected:
         bench.samples = SampleSignals(SignalSet::Bench, kRate200ns, 0, 4032);
         m_vcd = (m_dir / "bench.vcd").string();
         std::string error;
-        ASSERT_TRUE(WriteWholeFile(m_vcd, ToVcd(bench), error)) << error;
+        ASSERT_TRUE(WriteCaptureFile(m_vcd, *ToCapture(bench), FileFormat::Vcd, error)) << error;
     }
     void TearDown() override { fs::remove_all(m_dir); }
 

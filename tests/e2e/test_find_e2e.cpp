@@ -1,9 +1,10 @@
 // quillon-cli find: lines, JSON and exit statuses on a saved bench capture, and the hunt for
 // the emulated analyzer's rare glitch through capture and find.
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "e2e/program_runner.h"
 #include "emulator/analyzer_emulator.h"
 #include "emulator/bench_signals.h"
+#include "file/capture_file.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,7 +58,7 @@ protected:
         bench.samples = SampleSignals(SignalSet::Bench, kRate200ns, 0, 4032);
         m_vcd = (m_dir / "bench.vcd").string();
         std::string error;
-        ASSERT_TRUE(WriteWholeFile(m_vcd, ToVcd(bench), error)) << error;
+        ASSERT_TRUE(WriteCaptureFile(m_vcd, *ToCapture(bench), FileFormat::Vcd, error)) << error;
     }
     void TearDown() override { fs::remove_all(m_dir); }
 

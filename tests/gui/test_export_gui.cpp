@@ -1,7 +1,8 @@
-// The window's export: the context menu items, Ctrl+S and its file dialog, the three formats,
+// The window's export: the context menu items, Ctrl+S and its file dialog, the four formats,
 // and the boxes for nothing to save and for a file that cannot be written.
-#include "capture/export.h"
+#include "capture/capture_bridge.h"
 #include "emulator_port.h"
+#include "file/capture_file.h"
 #include "message_box_closer.h"
 #include "support/small_disk.h"
 #include "ui/analyzer_dlg.h"
@@ -118,7 +119,7 @@ private slots:
         ::setenv("QUILLON_PORTS", "", 1);
     }
 
-    void contextMenuKeepsAboutAndAddsTheThreeFormats() {
+    void contextMenuKeepsAboutAndAddsTheFourFormats() {
         ::setenv("QUILLON_PORTS", "", 1);
         CAnalyzerDlg dlg;
         Open(dlg);
@@ -128,6 +129,7 @@ private slots:
                                      QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
                                      QString::fromUtf8("VCDファイルに保存(&V)..."),
                                      QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("sigrokファイル(.sr)に保存(&G)..."),
                                      QString::fromUtf8("画像(PNG)に保存(&P)..."),
                                      QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
                                      QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
@@ -143,6 +145,7 @@ private slots:
         QCOMPARE(texts, (QStringList{QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
                                      QString::fromUtf8("VCDファイルに保存(&V)..."),
                                      QString::fromUtf8("CSVファイルに保存(&C)..."),
+                                     QString::fromUtf8("sigrokファイル(.sr)に保存(&G)..."),
                                      QString::fromUtf8("画像(PNG)に保存(&P)..."),
                                      QStringLiteral("-"), QString::fromUtf8("連続取り込み(&R)"),
                                      QString::fromUtf8("高速ダウンロード(&F)"), QStringLiteral("-"),
@@ -194,10 +197,22 @@ private slots:
         QVERIFY(dlg.SaveCapture(File(QStringLiteral("a.vcd"))));
         const std::string vcd = Slurp(File(QStringLiteral("a.vcd")));
         QVERIFY(vcd.find("$date") != std::string::npos);
-        QCOMPARE(WithoutDate(vcd), ToVcd(expected));
+        QCOMPARE(WithoutDate(vcd), CaptureFileBytes(*ToCapture(expected), FileFormat::Vcd));
 
         QVERIFY(dlg.SaveCapture(File(QStringLiteral("a.CSV"))));
-        QCOMPARE(Slurp(File(QStringLiteral("a.CSV"))), ToCsv(expected));
+        QCOMPARE(Slurp(File(QStringLiteral("a.CSV"))),
+                 CaptureFileBytes(*ToCapture(expected), FileFormat::Csv));
+
+        // The sigrok session file: the same samples, the rate and the names.
+        QVERIFY(dlg.SaveCapture(File(QStringLiteral("a.sr"))));
+        FileReadError error;
+        const CapturePtr session =
+            ReadCaptureFile(File(QStringLiteral("a.sr")).toStdString(), {}, error);
+        QVERIFY2(session != nullptr, error.Text().c_str());
+        QCOMPARE(session->ChannelNames(), ToCapture(expected)->ChannelNames());
+        QCOMPARE(session->Period(), SamplePeriod::FromHz(50'000'000));
+        QCOMPARE(CaptureFileBytes(*session, FileFormat::Csv),
+                 CaptureFileBytes(*ToCapture(expected), FileFormat::Csv));
 
         QVERIFY(dlg.SaveCapture(File(QStringLiteral("a.png"))));
         const QImage png(File(QStringLiteral("a.png")));
@@ -222,7 +237,7 @@ private slots:
 
         QVERIFY(!dlg.SaveCapture(File(QStringLiteral("a.txt"))));
         QCOMPARE(m_closer->m_texts.size(), 2);
-        QVERIFY(m_closer->m_texts[1].contains(QStringLiteral(".vcd .csv .png")));
+        QVERIFY(m_closer->m_texts[1].contains(QStringLiteral(".vcd .csv .sr .png")));
         QVERIFY(!QFile::exists(File(QStringLiteral("a.txt"))));
     }
 
@@ -255,17 +270,19 @@ private slots:
         RunOnce(dlg);
         const CaptureData expected = CaptureFromStore(dlg.SnapshotStore(), dlg.CaptureRate());
 
-        // Ctrl+S: all three filters, VCD first; a name without extension becomes .vcd.
+        // Ctrl+S: all four filters, VCD first; a name without extension becomes .vcd.
         DialogSeen seen;
         AnswerFileDialog(seen, File(QStringLiteral("keyed")));
         QTest::keyClick(dlg.m_buttonRun, Qt::Key_S, Qt::ControlModifier);
         QTRY_VERIFY(seen.seen);
         QCOMPARE(seen.filters, (QStringList{QString::fromUtf8("VCDファイル (*.vcd)"),
                                             QString::fromUtf8("CSVファイル (*.csv)"),
+                                            QString::fromUtf8("sigrokセッションファイル (*.sr)"),
                                             QString::fromUtf8("PNG画像 (*.png)")}));
         QCOMPARE(seen.selectedFilter, seen.filters[0]);
         QTRY_VERIFY(QFile::exists(File(QStringLiteral("keyed.vcd"))));
-        QCOMPARE(WithoutDate(Slurp(File(QStringLiteral("keyed.vcd")))), ToVcd(expected));
+        QCOMPARE(WithoutDate(Slurp(File(QStringLiteral("keyed.vcd")))),
+                 CaptureFileBytes(*ToCapture(expected), FileFormat::Vcd));
 
         // The CSV item offers the CSV filter.
         DialogSeen fromMenu;
@@ -288,7 +305,8 @@ private slots:
         QTRY_VERIFY(fromMenu.seen);
         QCOMPARE(fromMenu.selectedFilter, QString::fromUtf8("CSVファイル (*.csv)"));
         QTRY_VERIFY(QFile::exists(File(QStringLiteral("menu.csv"))));
-        QCOMPARE(Slurp(File(QStringLiteral("menu.csv"))), ToCsv(expected));
+        QCOMPARE(Slurp(File(QStringLiteral("menu.csv"))),
+                 CaptureFileBytes(*ToCapture(expected), FileFormat::Csv));
         QVERIFY(m_closer->m_texts.isEmpty());
     }
 };

@@ -304,6 +304,9 @@ TEST(CaptureModel, BridgeKeepsSamplesNamesTriggerAndGaps) {
             EXPECT_EQ(back.samples[i], data.samples[i]) << i;
         }
     }
+    // A rate of no whole picoseconds keeps its nearest period, never a made-up one.
+    const auto at24MHz = CaptureFromWords(data.samples, SamplePeriod::FromHz(24'000'000));
+    EXPECT_EQ(ToCaptureData(*at24MHz).PeriodPs(), 41'667);
 }
 
 struct PeriodCase {

@@ -1,8 +1,7 @@
 // The measurement core against synthetic signals: a clock written and read back at each of
 // the analyzer's sample periods, the pulse under a point, gaps, snapping.
 #include "capture/capture_bridge.h"
-#include "capture/export.h"
-#include "measure/capture_file.h"
+#include "file/capture_file.h"
 #include "measure/signal_measure.h"
 
 #include <gtest/gtest.h>
@@ -36,10 +35,10 @@ class ClockAtRate : public ::testing::TestWithParam<int> {};
 
 TEST_P(ClockAtRate, EdgesPulsesPeriodAndDutyCycleSurviveTheFile) {
     const int rate = GetParam();
-    CaptureData read;
-    ReadError error;
-    ASSERT_TRUE(ReadVcd("clock.vcd", ToVcd(ClockCapture(rate)), read, error)) << error.Text();
-    const CapturePtr model = ToCapture(read);
+    FileReadError error;
+    const CapturePtr model = ReadCaptureBytes(
+        CaptureFileBytes(*ToCapture(ClockCapture(rate)), FileFormat::Vcd), "clock.vcd", {}, error);
+    ASSERT_TRUE(model) << error.Text();
     const ChannelSummary s = SummarizeChannel(*model, kClock);
     EXPECT_EQ(s.rising, 101); // at 5, 45, ..., 4005
     EXPECT_EQ(s.falling, 101);
@@ -47,7 +46,7 @@ TEST_P(ClockAtRate, EdgesPulsesPeriodAndDutyCycleSurviveTheFile) {
     EXPECT_EQ(s.shortestLowSamples, kPeriod - kHigh);
     ASSERT_TRUE(s.periodSamples.has_value());
     // 40 samples of 20 ns x rate: 800 ns, 8 us, 80 us, 800 us.
-    const double periodSeconds = *s.periodSamples * static_cast<double>(read.PeriodPs()) * 1e-12;
+    const double periodSeconds = *s.periodSamples * model->Period().Seconds();
     EXPECT_DOUBLE_EQ(periodSeconds, 800e-9 * rate);
     EXPECT_DOUBLE_EQ(*s.dutyCycle, 0.25);
 

@@ -11,11 +11,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
@@ -23,6 +25,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -392,6 +395,57 @@ private slots:
         viewer->RenameChannel(0, QStringLiteral("TX"));
         QTest::mouseMove(viewer->Canvas(), QPoint(10, layout.RowTop(0) + 5));
         QCOMPARE(viewer->HoverText(), QStringLiteral("TX (CH0)"));
+    }
+
+    void aFileWithoutASampleRateAsksForOne() {
+        // CSV of levels only: no times, no rate.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("norate.csv"));
+        {
+            std::ofstream out(path.toStdString());
+            out << "A,B\n";
+            for (int i = 0; i < 100; ++i) {
+                out << (i / 10) % 2 << ',' << (i / 25) % 2 << '\n';
+            }
+        }
+        auto viewer = MakeViewer();
+        viewer->show();
+        // The answers, one per question: declined, then a rate that is none, then 24 MHz.
+        QStringList answers = {QString(), QStringLiteral("fast"), QStringLiteral("24 MHz")};
+        QStringList asked;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    asked << box->text();
+                    box->accept();
+                }
+                auto* dialog = qobject_cast<QInputDialog*>(widget);
+                if (dialog == nullptr || !dialog->isVisible() || answers.isEmpty()) {
+                    continue;
+                }
+                asked << dialog->labelText();
+                const QString text = answers.takeFirst();
+                if (text.isEmpty()) {
+                    dialog->reject();
+                } else {
+                    dialog->setTextValue(text);
+                    dialog->accept();
+                }
+            }
+        });
+        answer.start(10);
+        QVERIFY(!viewer->LoadFile(path)); // declined: nothing shown, nothing said
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains(QStringLiteral("norate.csv")));
+        QVERIFY(!viewer->Capture());
+
+        QVERIFY(viewer->LoadFile(path));
+        QCOMPARE(asked.size(), 4); // the question, the box about "fast", the question again
+        QVERIFY2(asked[2].contains(QStringLiteral("fast")), qPrintable(asked.join('|')));
+        QCOMPARE(viewer->Capture()->Period(), SamplePeriod::FromHz(24'000'000));
+        QCOMPARE(viewer->Capture()->ChannelCount(), 2);
+        QCOMPARE(viewer->ChannelName(1), QStringLiteral("B"));
     }
 
     void everyMenuHasItsOwnLettersAndToolBarsNone() {

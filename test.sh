@@ -29,11 +29,11 @@ cmake --build --preset asan
 run_ctest --preset asan --timeout 900 --label-exclude stress
 
 step "Thread sanitizer: the threaded tests"
-threaded="test_device test_capture test_emulator test_capture_gui test_faults_gui"
+threaded="test_device test_capture test_emulator test_capture_gui test_faults_gui test_decoder_gui"
 cmake --preset tsan
 # shellcheck disable=SC2086
 cmake --build --preset tsan --target $threaded tsan_racy_check
-run_ctest --preset tsan --timeout 900 -R 'test_capture_gui|test_faults_gui|CaptureRun|LinkTest|SerialPort|Emu'
+run_ctest --preset tsan --timeout 900 -R 'test_capture_gui|test_faults_gui|test_decoder_gui|CaptureRun|LinkTest|SerialPort|Emu'
 tests/tsan/check_tsan_sees_races.sh build/tsan
 
 step "Fuzz targets, a short run each"

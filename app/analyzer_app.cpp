@@ -7,6 +7,7 @@
 
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
+#include "ui/decoder_set.h"
 #include "ui/strings.h"
 #include "ui/viewer_wnd.h"
 
@@ -104,11 +105,29 @@ int CAnalyzerApp::RunViewer() {
         viewer->show();
         return QApplication::exec();
     }
-    CViewerWnd viewer;
+    CViewerWnd viewer(nullptr, true);
     viewer.setAttribute(Qt::WA_DeleteOnClose, false);
-    viewer.SetUnattended(true);
+    if (!m_options.decoders.isEmpty()) {
+        std::vector<std::string> args;
+        for (const auto& arg : m_options.decoders) {
+            args.push_back(arg.toStdString());
+        }
+        viewer.Decoders()->SetEntryArgs(args);
+    }
     if (!viewer.LoadFile(m_options.openFile)) {
         return 1;
+    }
+    WaitForDecoders(*viewer.Decoders());
+    if (const QStringList& errors = viewer.Decoders()->ArgErrors(); !errors.isEmpty()) {
+        std::fprintf(stderr, "quillon: %s\n",
+                     qPrintable(errors.join(QStringLiteral("\nquillon: "))));
+        return 2;
+    }
+    if (viewer.Decoders()->IsDecoding()) {
+        std::fprintf(stderr,
+                     "quillon: the decoders did not finish within %lld s; the picture "
+                     "shows no annotations\n",
+                     static_cast<long long>(kDecodeWait.count() / 1000));
     }
     std::string reason;
     if (!viewer.SaveScreenshot(m_options.screenshot, reason)) {
@@ -157,8 +176,9 @@ int CAnalyzerApp::RunUnattended() {
         std::fputs("quillon: no analyzer found; the picture shows no capture\n", stderr);
         return kCliNoAnalyzer;
     }
-    if (!finished || result.packetsAccepted < kPacketsPerDownload) {
-        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets arrived whole\n",
+    // Packets beyond the kept samples are stored nowhere: their loss leaves the capture whole.
+    if (!finished || !KeptSamplesReceived(result)) {
+        std::fprintf(stderr, "quillon: incomplete capture: %d of %d packets received\n",
                      finished ? result.packetsAccepted : 0, kPacketsPerDownload);
         return kCliLinkLost;
     }

@@ -4,6 +4,7 @@
 #include "app/cli_decode.h"
 #include "app/cli_find.h"
 #include "app/cli_info.h"
+#include "app/cli_signals.h"
 
 #include "capture/capture_bridge.h"
 #include "capture/capture_run.h"
@@ -52,10 +53,6 @@ constexpr const char* kDefaultTrigPos = "00";
 constexpr const char* kGenType = "0";
 constexpr int kMaxReplyDelayMs = 60'000;
 constexpr int kMaxCount = 1'000'000;
-// How often the interrupt watch looks whether the captures have ended.
-constexpr std::chrono::milliseconds kSignalPoll = 100ms;
-// Exit status after a second Ctrl+C abandoned the capture under way (128 + SIGINT).
-constexpr int kInterruptedStatus = 130;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli list\n"
@@ -89,10 +86,9 @@ constexpr const char* kUsage =
     "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
     "                       2us/d 5us/d\n"
     "  --count N            N captures one after another into FILE numbered NAME-001.EXT,\n"
-    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C, which ends after the\n"
-    "                       capture under way (a second Ctrl+C abandons it)\n"
-    "  --fast               read each reply as soon as it is complete instead of after the\n"
-    "                       fixed pause (the pause stays the upper bound)\n"
+    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C\n"
+    "  --fast               take each packet as soon as it is complete instead of after the\n"
+    "                       fixed pause, and ask for the next one at once\n"
     "  --reply-delay MS     reply wait after the identification and reset commands\n"
     "                       (default 30), for an analyzer that answers more slowly\n"
     "\n"
@@ -102,6 +98,9 @@ constexpr const char* kUsage =
     "                       i2c:scl=D13:sda=D14\n"
     "  -A ANNOTATIONS       annotations to print: uart=rx-data (classes or rows, by ':')\n"
     "  --annotation-times   print start-end sample and time before each annotation\n"
+    "\n"
+    "Ctrl+C finishes the capture under way (a trigger wait ends as Stop ends it) and\n"
+    "starts no other; a second Ctrl+C abandons it, as SIGTERM does.\n"
     "\n"
     "Environment:\n"
     "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
@@ -113,9 +112,11 @@ constexpr const char* kUsage =
     "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
     "  3  the trigger did not come within the timeout\n"
     "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering or sent an incomplete packet; what arrived\n"
-    "     is written, the missing samples as unknown (nothing if no packet arrived)\n"
-    "  6  a protocol decoder failed\n";
+    "  5  the analyzer stopped answering, or packets holding kept samples were not\n"
+    "     received; what arrived is written, the missing samples as unknown (nothing\n"
+    "     if no packet arrived)\n"
+    "  6  a protocol decoder failed\n"
+    "  130, 143  capture abandoned by a second Ctrl+C or by SIGTERM\n";
 
 struct CaptureOptions {
     std::string port;
@@ -290,6 +291,20 @@ std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& a
     return std::nullopt;
 }
 
+/// "packets 5-6, samples 640-895" (the kept ones only).
+std::string PacketsText(int first, int last) {
+    std::string text = first == last
+                           ? "packet " + std::to_string(first)
+                           : "packets " + std::to_string(first) + "-" + std::to_string(last);
+    const int firstSample = first * SampleStore::kFillStep;
+    if (firstSample >= SampleStore::kSamplesPerCapture) {
+        return text + (first == last ? ", which holds" : ", which hold") + " no kept sample";
+    }
+    const int lastSample =
+        std::min((last + 1) * SampleStore::kFillStep, SampleStore::kSamplesPerCapture) - 1;
+    return text + ", samples " + std::to_string(firstSample) + "-" + std::to_string(lastSample);
+}
+
 /// Messages of the link and the run, written to the error stream on the calling thread.
 class CCliHost : public IAnalyzerHost, public ICaptureHost {
 public:
@@ -297,62 +312,40 @@ public:
         : m_err(err), m_replyDelay(replyDelay) {}
     std::chrono::milliseconds ReplyDelay() override { return m_replyDelay; }
     void ShowReply(const std::string& text) override { m_strLastReply = text; }
-    void ShowPacketWarning(const std::string& text) override {
-        std::string line = text;
+    void ReportPacketIncident(const PacketIncident& incident) override {
+        ++m_nIncidents;
+        const std::string voided = PacketsText(incident.firstVoided, incident.lastVoided);
+        if (incident.kind == PacketIncident::Kind::OutOfStep) {
+            m_err << kProgram << ": warning: the reply to packet " << incident.packet
+                  << " came later than it was waited for: no later reply can be matched with "
+                     "its request; not received: "
+                  << voided << "\n";
+            return;
+        }
+        std::string line = PacketWarningText(incident.count);
         while (!line.empty() &&
                (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
             line.pop_back();
         }
-        m_err << kProgram << ": warning: " << line << "\n";
+        m_err << kProgram << ": warning: " << line << " (";
+        if (incident.kind == PacketIncident::Kind::BytesAfter) {
+            m_err << "bytes came after packet " << incident.packet << " was taken";
+        } else if (incident.firstVoided < incident.packet) {
+            m_err << "packet " << incident.packet << ", or the end of packet "
+                  << incident.firstVoided << " ahead of it";
+        } else {
+            m_err << "packet " << incident.packet;
+        }
+        m_err << "; not received: " << voided << ")\n";
     }
     [[nodiscard]] const std::string& LastReply() const { return m_strLastReply; }
+    [[nodiscard]] int Incidents() const { return m_nIncidents; }
 
 private:
     std::ostream& m_err;
     std::chrono::milliseconds m_replyDelay;
     std::string m_strLastReply;
-};
-
-/// While captures repeat: the first SIGINT (or SIGTERM) asks to end after the capture under
-/// way, a second one abandons it. The signals are taken by a thread of its own.
-class CInterruptWatch {
-public:
-    explicit CInterruptWatch(std::atomic<bool>& abandon) {
-        sigemptyset(&m_signals);
-        sigaddset(&m_signals, SIGINT);
-        sigaddset(&m_signals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_signals, &m_oldMask);
-        m_thread = std::thread([this, &abandon] {
-            const timespec poll{0, std::chrono::nanoseconds(kSignalPoll).count()};
-            while (!m_bDone) {
-                if (sigtimedwait(&m_signals, nullptr, &poll) < 0) {
-                    continue;
-                }
-                if (m_bEndRequested.exchange(true)) {
-                    m_bAbandoned = true;
-                    abandon = true;
-                }
-            }
-        });
-    }
-    ~CInterruptWatch() {
-        m_bDone = true;
-        m_thread.join();
-        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    }
-    CInterruptWatch(const CInterruptWatch&) = delete;
-    CInterruptWatch& operator=(const CInterruptWatch&) = delete;
-
-    [[nodiscard]] bool EndRequested() const { return m_bEndRequested; }
-    [[nodiscard]] bool Abandoned() const { return m_bAbandoned; }
-
-private:
-    sigset_t m_signals{};
-    sigset_t m_oldMask{};
-    std::atomic<bool> m_bDone{false};
-    std::atomic<bool> m_bEndRequested{false};
-    std::atomic<bool> m_bAbandoned{false};
-    std::thread m_thread;
+    int m_nIncidents = 0;
 };
 
 /// NAME.EXT -> NAME-007.EXT
@@ -528,22 +521,29 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
     return kCliOk;
 }
 
+/// What one capture came to.
+struct CaptureOutcome {
+    int status = kCliOk;
+    bool written = false; ///< its file was written (whole, perhaps with unknown samples)
+};
+
 /// One capture after the start-up: settings, trigger wait, download, the file. The port stays
 /// open and the analyzer armed.
-int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyzerLink& link,
-                CaptureFlags& flags, CCliHost& host, const CInterruptWatch* watch,
-                const DecodeRequest& decode, std::ostream& out, std::ostream& err) {
+CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& path,
+                           CAnalyzerLink& link, CaptureFlags& flags, CCliHost& host,
+                           CCliSignals& interrupts, const DecodeRequest& decode, std::ostream& out,
+                           std::ostream& err) {
     const std::string word = ComposeSettingsWord(
         options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
     const auto framed = FrameSettingsWord(word);
     if (!framed) { // the options were checked: this would be a fault of the program
         err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
-        return kCliBadArguments;
+        return {kCliBadArguments};
     }
     if (!link.SendSettings(framed->data()) && link.Port().IsWriteStalled()) {
         err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
         link.Port().Close();
-        return kCliLinkLost;
+        return {kCliLinkLost};
     }
     flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
@@ -563,17 +563,24 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     const CaptureResult result = RunCapture(link, store, storeLock, flags, host);
     const bool timedOut = deadline && deadline->Disarm();
 
-    if (watch != nullptr && watch->Abandoned()) {
+    if (interrupts.Abandoned()) {
         err << kProgram << ": interrupted; the capture under way was not written\n";
-        return kInterruptedStatus;
+        return {interrupts.AbandonStatus()};
     }
-    if (options.trigger && !result.triggered && !result.linkLost) {
+    // A first Ctrl+C ends the trigger wait as Stop does: the memory is downloaded as it is.
+    const bool stoppedByUser = result.stopped && interrupts.EndRequested();
+    if (options.trigger && !result.triggered && !result.linkLost && !stoppedByUser) {
         if (timedOut) {
             err << kProgram << ": no trigger within " << options.timeoutSeconds << " s\n";
-            return kCliTimeout;
+            return {kCliTimeout};
         }
         err << kProgram << ": the analyzer stopped answering while waiting for the trigger\n";
-        return kCliLinkLost;
+        return {kCliLinkLost};
+    }
+    if (stoppedByUser) {
+        err << kProgram
+            << ": the trigger wait ended on Ctrl+C; the analyzer's memory was "
+               "downloaded as it was\n";
     }
     int status = kCliOk;
     if (result.linkLost) {
@@ -582,43 +589,66 @@ int CaptureOnce(const CaptureOptions& options, const std::string& path, CAnalyze
     }
     if (result.packetsAccepted == 0) {
         err << kProgram << ": no packet arrived whole; nothing written\n";
-        return kCliLinkLost;
+        return {kCliLinkLost};
+    }
+    if (result.lateReplies > 0) {
+        err << kProgram << ": " << result.lateReplies
+            << " packet(s) came after the fixed pause and were waited for\n";
     }
     // An incomplete capture is still written, its missing samples marked as unknown; the
-    // exit status tells a script that it is not whole.
+    // exit status tells a script that it is not whole. Packets beyond the kept samples are
+    // stored nowhere: their loss leaves the capture whole.
     const CaptureData data = CaptureFromRun(store, options.rate, result, options.trigPos);
-    if (result.packetsAccepted < kPacketsPerDownload) {
+    if (data.MissingCount() > 0) {
         err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
-            << kPacketsPerDownload << " packets arrived whole; " << data.MissingCount() << " of "
+            << kPacketsPerDownload << " packets received; " << data.MissingCount() << " of "
             << data.samples.size() << " samples are written as unknown\n";
         status = kCliLinkLost;
+    } else if (result.packetsAccepted < kPacketsPerDownload) {
+        err << kProgram << ": " << kPacketsPerDownload - result.packetsAccepted
+            << " packet(s) beyond the kept samples were not received; the capture is whole\n";
     }
-    std::string reason;
-    bool written = false;
+    std::string png;
     if (options.format == FileFormat::Png) {
-        const std::string bytes = PngBytes(data, store, options.zoom);
-        if (bytes.empty()) {
+        png = PngBytes(data, store, options.zoom);
+        if (png.empty()) {
             err << kProgram << ": cannot encode the picture as PNG\n";
-            return kCliWriteFailed;
+            return {kCliWriteFailed};
         }
-        written = WriteWholeFile(path, bytes, reason);
-    } else {
-        written = WriteCaptureFile(path, *ToCapture(data), options.format, reason, LocalTimeText());
     }
-    if (!written) {
-        err << kProgram << ": cannot write " << path << ": " << reason << "\n";
-        return kCliWriteFailed;
+    {
+        // An abandon waits for the file: it is either written whole or not at all.
+        std::lock_guard fileLock(interrupts.FileLock());
+        if (interrupts.Abandoned()) {
+            err << kProgram << ": interrupted; the capture under way was not written\n";
+            return {interrupts.AbandonStatus()};
+        }
+        std::string reason;
+        const bool written =
+            options.format == FileFormat::Png
+                ? WriteWholeFile(path, png, reason)
+                : WriteCaptureFile(path, *ToCapture(data), options.format, reason, LocalTimeText());
+        if (!written) {
+            err << kProgram << ": cannot write " << path << ": " << reason << "\n";
+            return {kCliWriteFailed};
+        }
     }
     err << kProgram << ": wrote " << path << " (" << data.samples.size() << " samples, "
         << RateText(options.rate) << " per sample)\n";
     if (!decode.decoders.empty()) {
-        const int decoded = DecodeCapture(data, decode, out, err);
-        return status != kCliOk ? status : decoded;
+        // Decoding cannot be cut short from here: Ctrl+C during it ends the command.
+        interrupts.SetFinishable(nullptr);
+        const int decoded = DecodeCapture(ToCapture(data), decode, out, err);
+        interrupts.SetFinishable(&flags);
+        return {status != kCliOk ? status : decoded, true};
     }
-    return status;
+    return {status, true};
 }
 
 int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    // Before anything starts a thread (the decoders' library may): Ctrl+C and SIGTERM are
+    // the command's own from here on.
+    CCliSignals interrupts;
     std::vector<std::string> rest = args;
     DecodeRequest decode;
     if (const auto problem = TakeDecodeOptions(rest, decode)) {
@@ -650,11 +680,6 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, s
     link.SetFastReplies(options.fast);
     CaptureFlags flags;
     link.SetCancelFlag(&flags.m_bCancel);
-    // Repeated captures end on Ctrl+C after the capture under way; a single one as always.
-    std::optional<CInterruptWatch> watch;
-    if (options.count.value_or(1) != 1) {
-        watch.emplace(flags.m_bCancel);
-    }
     if (const int status = ConnectAnalyzer(options, port, link, host, err); status != kCliOk) {
         return status;
     }
@@ -664,19 +689,34 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, s
     link.ResetDevice();
     std::this_thread::sleep_for(kAfterResetPause);
     link.ArmCapture();
+    // From here a first Ctrl+C finishes the capture under way, and no other starts.
+    interrupts.SetFinishable(&flags);
     const int count = options.count.value_or(1);
-    for (int n = 1; count == 0 || n <= count; ++n) {
-        const int status = CaptureOnce(options, pathOf(n), link, flags, host,
-                                       watch ? &*watch : nullptr, decode, out, err);
-        if (status != kCliOk) {
-            return status;
+    int worst = kCliOk;
+    int done = 0;
+    for (int n = 1; (count == 0 || n <= count) && !interrupts.EndRequested(); ++n) {
+        const CaptureOutcome outcome =
+            CaptureOnce(options, pathOf(n), link, flags, host, interrupts, decode, out, err);
+        // An incomplete capture is written and told; a repetition goes on after it as long
+        // as the analyzer answers.
+        const bool goesOn =
+            outcome.status == kCliLinkLost && outcome.written && port.IsOpen() && !port.IsHungUp();
+        if (outcome.status != kCliOk && !goesOn) {
+            interrupts.SetFinishable(nullptr);
+            return outcome.status;
         }
-        if (watch && watch->EndRequested()) {
-            err << kProgram << ": interrupted after " << n << " capture(s)\n";
-            break;
-        }
+        worst = std::max(worst, outcome.status);
+        done = n;
     }
-    return kCliOk;
+    interrupts.SetFinishable(nullptr);
+    if (options.count && host.Incidents() > 0) {
+        err << kProgram << ": " << host.Incidents() << " packet warning(s) in " << done
+            << " capture(s)\n";
+    }
+    if (options.count && interrupts.EndRequested()) {
+        err << kProgram << ": interrupted after " << done << " capture(s)\n";
+    }
+    return worst;
 }
 
 } // namespace

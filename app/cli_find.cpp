@@ -3,9 +3,10 @@
 #include "app/cli_find.h"
 
 #include "app/cli_json.h"
-#include "capture/capture_bridge.h"
+#include "decode/decode_job.h"
 #include "decode/decoder_args.h"
-#include "decode/decoder_library.h"
+#include "decode/decoder_catalog.h"
+#include "decode/decoder_process.h"
 #include "file/capture_file.h"
 
 #include <cstdio>
@@ -230,40 +231,61 @@ std::string JsonMatch(const Match& m, const Capture& capture,
 
 } // namespace
 
-std::variant<SearchAnnotations, std::string> DecodeForSearch(const Capture& capture,
+std::variant<SearchAnnotations, std::string> DecodeForSearch(const CapturePtr& capture,
                                                              const std::string& decoders) {
-    CDecoderLibrary& library = CDecoderLibrary::Instance();
-    if (!library.StartError().empty()) {
-        return library.StartError();
+    // The decoders run in the decoding process; only those named are loaded.
+    CDecoderProcess process;
+    std::vector<DecoderInfo> infos;
+    DecodeOutcome outcome = process.RequestCatalog(DecoderIdsOf(decoders));
+    if (outcome.status == DecodeStatus::Done) {
+        outcome = process.ReceiveCatalog(infos);
     }
-    const CaptureData data = ToCaptureData(capture);
-    const auto parsed = ParseDecoderArg(decoders, CDecoderLibrary::Lookup(), data.names);
+    if (outcome.status != DecodeStatus::Done) {
+        return "cannot run the protocol decoders: " + outcome.error.value_or("stopped");
+    }
+    const DecoderCatalog catalog(std::move(infos));
+    const auto parsed =
+        ParseDecoderArg(decoders, catalog.Lookup(),
+                        ChannelChoice{capture->ChannelNames(), capture->ChannelCount()});
     if (const auto* error = std::get_if<ArgError>(&parsed)) {
         return error->message;
     }
     const auto& stack = std::get<DecoderStack>(parsed);
-    const DecodeResult result = library.Decode(data, stack);
-    if (result.error) {
-        return "decoder error: " + *result.error;
+    std::string error;
+    const auto job = MakeDecodeJob(capture, stack, error);
+    if (!job) {
+        return error;
     }
-    SearchAnnotations found;
-    const auto instance = [&](std::size_t k) {
-        return k < result.instanceIds.size() ? result.instanceIds[k] : std::string();
-    };
+    struct Gather : AnnotationSink {
+        const DecoderStack& stack;
+        std::vector<int> channels; // what the bottom decoder reads, for every decoder above it
+        SearchAnnotations found;
+        std::vector<std::string> ids;
+        explicit Gather(const DecoderStack& s) : stack(s), channels(ChannelsOf(s)) {}
+        [[nodiscard]] std::string Instance(std::size_t k) const {
+            return k < ids.size() ? ids[k] : std::string();
+        }
+        void Started(const std::vector<std::string>& instanceIds) override { ids = instanceIds; }
+        bool Take(const Annotation& a) override {
+            const auto k = static_cast<std::size_t>(a.decoder);
+            found.items.push_back(
+                {k < stack.size() ? stack[k].id : std::string(), Instance(k), a.start, a.end,
+                 std::vector<std::string>(a.texts.begin(), a.texts.end()), channels});
+            return true;
+        }
+    } gather(stack);
+    outcome = process.Decode(*job, gather);
+    if (outcome.error) {
+        return "decoder error: " + *outcome.error;
+    }
+    if (outcome.status != DecodeStatus::Done) {
+        return std::string("decoding stopped");
+    }
     for (std::size_t k = 0; k < stack.size(); ++k) {
-        found.decoders.push_back(stack[k].id);
-        found.decoders.push_back(instance(k));
+        gather.found.decoders.push_back(stack[k].id);
+        gather.found.decoders.push_back(gather.Instance(k));
     }
-    std::vector<int> channels; // what the bottom decoder reads, for every decoder above it too
-    for (const auto& [id, channel] : stack.front().channels) {
-        channels.push_back(channel);
-    }
-    for (const Annotation& a : result.annotations) {
-        const auto k = static_cast<std::size_t>(a.decoder);
-        found.items.push_back({k < stack.size() ? stack[k].id : std::string(), instance(k), a.start,
-                               a.end, a.texts, channels});
-    }
-    return found;
+    return std::move(gather.found);
 }
 
 int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -296,7 +318,7 @@ int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std:
 
     std::shared_ptr<const SearchAnnotations> annotations;
     if (UsesAnnotations(condition.root) && !request.decoders.empty()) {
-        auto decoded = DecodeForSearch(*capture, request.decoders);
+        auto decoded = DecodeForSearch(capture, request.decoders);
         if (const auto* problem = std::get_if<std::string>(&decoded)) {
             err << "quillon-cli: find: " << *problem << "\n";
             return kTrouble;

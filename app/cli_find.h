@@ -15,10 +15,10 @@ namespace quillon {
 /// (grep's convention).
 int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-/// Runs the decoders of a -P argument over capture and hands their annotations to the matcher
-/// as plain values: the one place that knows how the decoding library is driven. An error
-/// text when they cannot run or fail.
-std::variant<SearchAnnotations, std::string> DecodeForSearch(const Capture& capture,
+/// Runs the decoders of a -P argument over capture in the decoding process (only the samples
+/// received on their channels) and hands their annotations to the matcher as plain values. An
+/// error text when they cannot run or fail.
+std::variant<SearchAnnotations, std::string> DecodeForSearch(const CapturePtr& capture,
                                                              const std::string& decoders);
 
 } // namespace quillon

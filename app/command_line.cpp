@@ -45,7 +45,14 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
                        "without searching for the analyzer. With --screenshot, save the "
                        "viewer (1280 x 720, whole capture) as a PNG file and exit."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, demo, screenshot, replyDelay, open});
+    const QCommandLineOption decoders(
+        {QStringLiteral("P"), QStringLiteral("protocol-decoders")},
+        QStringLiteral("With --open and --screenshot: decode the capture with these protocol "
+                       "decoders in the picture, written as for quillon-cli (e.g. "
+                       "uart:rx=D8:baudrate=115200). Give it again for more decoders. Without "
+                       "it the picture shows none, whatever the viewer keeps for the user."),
+        QStringLiteral("decoders"));
+    parser.addOptions({help, version, demo, screenshot, replyDelay, open, decoders});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A capture file to view, as with --open."),
                                  QStringLiteral("[file]"));
@@ -91,6 +98,13 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         options.replyDelay = QString::number(ms);
     }
     options.openFile = parser.isSet(open) ? parser.value(open) : files.value(0);
+    options.decoders = parser.values(decoders);
+    if (!options.decoders.isEmpty() && (options.openFile.isEmpty() || !parser.isSet(screenshot))) {
+        options.exitNow = true;
+        options.exitCode = 2;
+        options.output = QStringLiteral("quillon: -P needs --open FILE and --screenshot\n");
+        return options;
+    }
     options.demo = parser.isSet(demo);
     options.screenshot = parser.value(screenshot);
     return options;

@@ -7,10 +7,12 @@
 namespace quillon {
 
 struct AppOptions {
-    bool demo = false;    ///< start an emulated analyzer in-process and use it
-    QString screenshot;   ///< unattended: one capture, save the window as PNG, exit
-    QString replyDelay;   ///< the reply wait's start-up text in ms; empty: "30"
-    QString openFile;     ///< only the waveform viewer on this capture file (--open or FILE)
+    bool demo = false;  ///< start an emulated analyzer in-process and use it
+    QString screenshot; ///< unattended: one capture, save the window as PNG, exit
+    QString replyDelay; ///< the reply wait's start-up text in ms; empty: "30"
+    QString openFile;   ///< only the waveform viewer on this capture file (--open or FILE)
+    /// Decoders for the viewer's picture (-P, as quillon-cli takes them), instead of none.
+    QStringList decoders;
     bool exitNow = false; ///< --help or --version was answered, or the arguments were wrong
     int exitCode = 0;
     QString output; ///< what to print when exitNow

@@ -121,9 +121,8 @@ template <typename Send> double TimeEvent(QWidget* canvas, Send send) {
 }
 
 int RunWindow(const QString& path, std::int64_t made, int steps, Clock::time_point start) {
-    const auto viewer = std::make_unique<CViewerWnd>();
+    const auto viewer = std::make_unique<CViewerWnd>(nullptr, true);
     viewer->setAttribute(Qt::WA_DeleteOnClose, false);
-    viewer->SetUnattended(true);
     viewer->resize(kWidth, kHeight);
     if (made == 0) {
         viewer->OpenFile(path);

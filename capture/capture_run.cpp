@@ -3,10 +3,25 @@
 
 #include "capture/settings_word.h"
 
+#include <algorithm>
 #include <array>
 #include <thread>
 
 namespace quillon {
+
+namespace {
+
+/// Puts back the samples packet k would have written, as they were in before.
+void RestorePacketPlaces(SampleStore& store, const SampleStore& before, int k) {
+    const auto first = static_cast<std::size_t>(k * SampleStore::kFillStep);
+    const auto end = std::min<std::size_t>(first + SampleStore::kFillStep, SampleStore::kCapacity);
+    for (std::size_t i = first; i < end; ++i) {
+        store.m_sampleLow[i] = before.m_sampleLow[i];
+        store.m_sampleHigh[i] = before.m_sampleHigh[i];
+    }
+}
+
+} // namespace
 
 CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& storeLock,
                          CaptureFlags& flags, ICaptureHost& host) {
@@ -17,7 +32,8 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         return link.Port().IsHungUp() || link.Port().IsWriteStalled();
     };
 
-    if (flags.m_bTriggerMode.load() != 0) {
+    const bool triggerMode = flags.m_bTriggerMode.load() != 0; // read once per run
+    if (triggerMode) {
         for (;;) {
             ++result.triggerPolls;
             if (link.PollTrigger() == 1) {
@@ -36,13 +52,30 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     }
 
     if (!cancelled() && !lineFailed()) {
+        // The last poll's reply may still be on its way: it must not land among the packets.
+        if (triggerMode && !link.IsLastPollAnswered()) {
+            link.SettleLine(link.LateReplyWait());
+        }
         link.StartDownload();
     }
+    SampleStore before; // what the places of packets not received go back to
     {
         std::lock_guard lock(storeLock);
+        before = store;
         store.m_fillLow = 0;
         store.m_fillHigh = 0;
     }
+    CDownloadLedger ledger;
+    ledger.Begin(kKeptPackets);
+    const auto report = [&](const std::vector<PacketIncident>& incidents) {
+        for (const auto& incident : incidents) {
+            // A dead or stalled line is told once by the run, not once per packet.
+            if (!cancelled() && !lineFailed()) {
+                ++result.packetIncidents;
+                host.ReportPacketIncident(incident);
+            }
+        }
+    };
     std::array<std::uint8_t, kPacketSize> packet{};
     while (store.m_fillLow < SampleStore::kFillEnd) {
         if (cancelled()) {
@@ -58,15 +91,39 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
             break;
         }
         ++result.packetsRequested;
-        const int count = link.RequestPacket(packet.data());
-        if (count == kPacketSize) {
-            ++result.packetsAccepted;
-            result.received.set(static_cast<std::size_t>(store.m_fillLow / SampleStore::kFillStep));
+        const int index = store.m_fillLow / SampleStore::kFillStep;
+        const PacketReply reply = link.RequestPacket(packet.data(), ledger.WaitsForLateReplies());
+        const auto incidents = ledger.Record(index, reply);
+        if (reply.shape == PacketReply::Shape::Whole && !reply.prompt && !ledger.IsOutOfStep()) {
+            ++result.lateReplies;
         }
+        {
+            std::lock_guard lock(storeLock);
+            if (reply.shape == PacketReply::Shape::Whole) {
+                store.StorePacket(packet.data(), kPacketSize);
+            }
+            store.m_fillLow += SampleStore::kFillStep;
+            store.m_fillHigh += SampleStore::kFillStep;
+        }
+        report(incidents);
+    }
+    // Held on trust, or out of step: the line is let go quiet. Anything that still comes shows
+    // a reply came later than waited, and must not reach the next capture either.
+    int bytesAfter = 0;
+    if ((ledger.NeedsFinalSettle() || ledger.IsOutOfStep()) && !cancelled()) {
+        bytesAfter = link.SettleLine(link.LateReplyWait());
+    }
+    report(ledger.Finish(bytesAfter));
+    result.received = ledger.Received();
+    result.packetsAccepted = static_cast<int>(result.received.count());
+    result.outOfStep = ledger.IsOutOfStep();
+    {
         std::lock_guard lock(storeLock);
-        store.StorePacket(packet.data(), count);
-        store.m_fillLow += SampleStore::kFillStep;
-        store.m_fillHigh += SampleStore::kFillStep;
+        for (int k = 0; k < kKeptPackets; ++k) {
+            if (!result.received.test(static_cast<std::size_t>(k))) {
+                RestorePacketPlaces(store, before, k);
+            }
+        }
     }
     result.linkLost = result.linkLost || link.Port().IsHungUp();
     result.notTakingCommands =
@@ -85,6 +142,15 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     link.ArmCapture();
     host.RunFinished();
     return result;
+}
+
+bool KeptSamplesReceived(const CaptureResult& result) {
+    for (int k = 0; k < kKeptPackets; ++k) {
+        if (!result.received.test(static_cast<std::size_t>(k))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 CaptureData CaptureFromRun(const SampleStore& store, int rate, const CaptureResult& result,

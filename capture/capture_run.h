@@ -2,6 +2,7 @@
 #pragma once
 
 #include "capture/capture_data.h"
+#include "capture/download_ledger.h"
 #include "capture/sample_store.h"
 #include "device/analyzer_link.h"
 
@@ -22,6 +23,10 @@ public:
     virtual void ReportLinkLost() {}
     /// The analyzer stopped taking commands during the run; called once, before it ends.
     virtual void ReportNotTakingCommands() {}
+    /// Packets of the download are not received (see CDownloadLedger); called as soon as it
+    /// is known, while the download goes on after it returns. A single run of the window
+    /// waits here until the user has seen the warning; a repeated one does not.
+    virtual void ReportPacketIncident(const PacketIncident& /*incident*/) {}
     /// The last step of a run: Run may be enabled again.
     virtual void RunFinished() {}
 };
@@ -43,17 +48,31 @@ struct CaptureResult {
     bool linkLost = false;
     bool notTakingCommands = false; ///< a command could not be written whole: the run stopped
     bool cancelled = false;
-    /// Bit k: packet k of this download was accepted and stored. The store's places of the
-    /// others still hold an earlier capture's bytes.
+    /// Packet warnings and out-of-step reports made to the host.
+    int packetIncidents = 0;
+    /// Packets whose reply came whole only after the fixed pause (and was waited for).
+    int lateReplies = 0;
+    /// A reply came later than the link waited: the packets from there on are not received.
+    bool outOfStep = false;
+    /// Bit k: packet k of this download is received: it holds what the analyzer sent for its
+    /// samples. The store's places of the others hold the bytes they held before the run.
     std::bitset<kPacketsPerDownload> received;
 };
 
 inline constexpr std::chrono::milliseconds kDrawPause = 50ms;
 
+/// Packets that hold kept samples (0 .. 4031): packet 31 holds the last 64 of them.
+inline constexpr int kKeptPackets =
+    (SampleStore::kSamplesPerCapture + SampleStore::kFillStep - 1) / SampleStore::kFillStep;
+
 /// The trigger wait (if asked), "DLD\r", 64 packet requests into the store, 50 ms, redraw,
-/// "CAP\r", RunFinished. The store is written under storeLock, packet by packet.
+/// "CAP\r", RunFinished. The store is written under storeLock, packet by packet; at the end
+/// the places of packets that are not received get their earlier bytes back.
 CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& storeLock,
                          CaptureFlags& flags, ICaptureHost& host);
+
+/// Every packet that holds kept samples was received: the capture is whole.
+[[nodiscard]] bool KeptSamplesReceived(const CaptureResult& result);
 
 /// The capture a finished run left in the store: its samples at rate, which of them the run
 /// received (from result.received), and, when the run waited for the trigger and got it, the

@@ -40,7 +40,7 @@ const TimeUnit& UnitFor(std::int64_t ps) {
 }
 
 std::string LongestText(const Annotation& annotation) {
-    return annotation.texts.empty() ? std::string() : annotation.texts.front();
+    return annotation.texts.empty() ? std::string() : std::string(annotation.texts.front());
 }
 
 } // namespace
@@ -50,17 +50,30 @@ std::string FormatTime(std::int64_t ps) {
     return Scaled(ps, unit) + " " + unit.name;
 }
 
-std::string FormatAnnotationLine(const Annotation& annotation, const std::string& instanceId,
-                                 bool withTimes, std::int64_t periodPs) {
-    std::string line;
+void AppendAnnotationLine(std::string& out, const Annotation& annotation,
+                          const std::string& instanceId, bool withTimes,
+                          const SamplePeriod& period) {
     if (withTimes) {
-        const std::int64_t endPs = annotation.end * periodPs;
+        const std::int64_t endPs = period.TimeOf(annotation.end).count();
         const TimeUnit& unit = UnitFor(endPs);
-        line = std::to_string(annotation.start) + "-" + std::to_string(annotation.end) + " " +
-               Scaled(annotation.start * periodPs, unit) + "-" + Scaled(endPs, unit) + " " +
-               unit.name + " ";
+        out += std::to_string(annotation.start) + "-" + std::to_string(annotation.end) + " " +
+               Scaled(period.TimeOf(annotation.start).count(), unit) + "-" + Scaled(endPs, unit) +
+               " " + unit.name + " ";
     }
-    return line + instanceId + ": " + LongestText(annotation);
+    out += instanceId;
+    out += ": ";
+    if (!annotation.texts.empty()) {
+        out += annotation.texts.front();
+    }
+    out += '\n';
+}
+
+std::string FormatAnnotationLine(const Annotation& annotation, const std::string& instanceId,
+                                 bool withTimes, const SamplePeriod& period) {
+    std::string line;
+    AppendAnnotationLine(line, annotation, instanceId, withTimes, period);
+    line.pop_back();
+    return line;
 }
 
 std::string AnnotationFileHeader() {
@@ -68,7 +81,7 @@ std::string AnnotationFileHeader() {
 }
 
 std::string FormatAnnotationRecord(const Annotation& annotation, const DecoderInfo& decoder,
-                                   std::int64_t periodPs) {
+                                   const SamplePeriod& period) {
     const bool hasRow =
         annotation.row >= 0 && static_cast<std::size_t>(annotation.row) < decoder.rows.size();
     const std::string row =
@@ -79,8 +92,9 @@ std::string FormatAnnotationRecord(const Annotation& annotation, const DecoderIn
             c = ' '; // one record per line, whatever a decoder writes
         }
     }
-    return FormatTime(annotation.start * periodPs) + "\t" + FormatTime(annotation.end * periodPs) +
-           "\t" + std::to_string(annotation.start) + "\t" + std::to_string(annotation.end) + "\t" +
+    return FormatTime(period.TimeOf(annotation.start).count()) + "\t" +
+           FormatTime(period.TimeOf(annotation.end).count()) + "\t" +
+           std::to_string(annotation.start) + "\t" + std::to_string(annotation.end) + "\t" +
            decoder.id + "\t" + row + "\t" + text + "\n";
 }
 

@@ -44,12 +44,36 @@ std::optional<double> ParseNumber(const std::string& text) {
     return value;
 }
 
+bool IsPositive(const OptionValue& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) {
+        return *i > 0;
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        return *d > 0.0;
+    }
+    return false;
+}
+
 std::string AllowedText(const DecoderOption& option) {
     std::string out;
     for (const auto& v : option.values) {
         out += (out.empty() ? "" : ", ") + OptionValueText(v);
     }
     return out;
+}
+
+/// What an option takes, for the message that refuses a value.
+std::string ExpectedText(const DecoderOption& option) {
+    if (!option.values.empty()) {
+        return "one of " + AllowedText(option);
+    }
+    const char* kind = std::holds_alternative<std::int64_t>(option.def) ? "a whole number"
+                       : std::holds_alternative<double>(option.def)     ? "a number"
+                                                                        : "a text";
+    if (IsPositive(option.def)) {
+        return std::string(kind) + " above 0, like its default " + OptionValueText(option.def);
+    }
+    return kind;
 }
 
 } // namespace
@@ -71,19 +95,24 @@ std::optional<OptionValue> ParseOptionValue(const DecoderOption& option, const s
         std::find(option.values.begin(), option.values.end(), *value) == option.values.end()) {
         return std::nullopt;
     }
+    if (value && option.values.empty() && IsPositive(option.def) && !IsPositive(*value)) {
+        return std::nullopt;
+    }
     return value;
 }
 
-int FindCaptureChannel(const ChannelNames& names, const std::string& text) {
-    for (int n = 0; n < kExportChannels; ++n) {
-        if (names[static_cast<std::size_t>(n)] == text) {
-            return n;
+int FindCaptureChannel(const ChannelChoice& channels, const std::string& text) {
+    for (std::size_t n = 0; n < channels.names.size(); ++n) {
+        if (channels.names[n] == text) {
+            return static_cast<int>(n);
         }
     }
     const std::string digits =
         text.size() > 1 && (text[0] == 'D' || text[0] == 'd') ? text.substr(1) : text;
+    const int count =
+        channels.names.empty() && channels.count == 0 ? kMaxDecodeChannels : channels.count;
     if (const auto n = ParseInteger(digits);
-        n && *n >= 0 && *n < kExportChannels && std::to_string(*n) == digits) {
+        n && *n >= 0 && *n < count && std::to_string(*n) == digits) {
         return static_cast<int>(*n);
     }
     return -1;
@@ -91,7 +120,7 @@ int FindCaptureChannel(const ChannelNames& names, const std::string& text) {
 
 std::variant<DecoderStack, ArgError> ParseDecoderArg(const std::string& argument,
                                                      const DecoderLookup& lookup,
-                                                     const ChannelNames& names) {
+                                                     const ChannelChoice& channels) {
     DecoderStack stack;
     const DecoderInfo* lower = nullptr;
     for (const auto& part : Split(argument, ',')) {
@@ -121,20 +150,20 @@ std::variant<DecoderStack, ArgError> ParseDecoderArg(const std::string& argument
                 if (lower != nullptr) {
                     return ArgError{"stacked decoder '" + info->id + "' reads no channels"};
                 }
-                const int channel = FindCaptureChannel(names, text);
+                const int channel = FindCaptureChannel(channels, text);
                 if (channel < 0) {
+                    const int count = channels.count > 0 ? channels.count : kMaxDecodeChannels;
                     return ArgError{"unknown channel '" + text + "' for " + info->id + ":" + key +
-                                    " (channels are D0 ... D15 or their names)"};
+                                    " (channels are D0 ... D" + std::to_string(count - 1) +
+                                    " or their names)"};
                 }
                 setup.channels[key] = channel;
             } else if (const DecoderOption* option = info->FindOption(key)) {
                 const auto value = ParseOptionValue(*option, text);
                 if (!value) {
-                    const std::string allowed = AllowedText(*option);
                     return ArgError{"invalid value '" + text + "' for option '" + key +
-                                    "' of decoder '" + info->id + "'" +
-                                    (allowed.empty() ? std::string(" (expected a number)")
-                                                     : " (one of " + allowed + ")")};
+                                    "' of decoder '" + info->id + "' (" + ExpectedText(*option) +
+                                    ")"};
                 }
                 setup.options[key] = *value;
             } else {
@@ -209,6 +238,28 @@ std::variant<AnnotationFilter, ArgError> ParseAnnotationArg(const std::string& a
         }
     }
     return filter;
+}
+
+std::vector<std::string> DecoderIdsOf(const std::string& argument) {
+    std::vector<std::string> ids;
+    for (const auto& part : Split(argument, ',')) {
+        if (std::string id = part.substr(0, part.find(':')); !id.empty()) {
+            ids.push_back(std::move(id));
+        }
+    }
+    return ids;
+}
+
+std::vector<int> ChannelsOf(const DecoderStack& stack) {
+    std::vector<int> channels;
+    if (!stack.empty()) {
+        for (const auto& [id, channel] : stack.front().channels) {
+            channels.push_back(channel);
+        }
+    }
+    std::sort(channels.begin(), channels.end());
+    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+    return channels;
 }
 
 std::string FormatDecoderArg(const DecoderStack& stack) {

@@ -2,11 +2,11 @@
 // values without the decoding library, for the command, the viewer and the tests alike.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -78,23 +78,15 @@ struct DecoderSetup {
 /// A decoder reading the channels, then each further one reading the previous one's output.
 using DecoderStack = std::vector<DecoderSetup>;
 
-/// One result of a decoder: a span of samples with its texts, longest first.
+/// One result of a decoder as it arrives: a span of samples with its texts, longest first.
+/// The texts belong to whoever hands the annotation over and are valid during that call.
 struct Annotation {
     std::int64_t start = 0; ///< first sample
     std::int64_t end = 0;   ///< sample after the last (may equal start for a point)
     int decoder = 0;        ///< index into the stack
     int cls = 0;            ///< index into the decoder's classes
     int row = -1;           ///< index into the decoder's rows, -1 when no row names the class
-    std::vector<std::string> texts;
-};
-
-/// A stack's results over one capture. error holds a decoder's failure (its Python message);
-/// the annotations it gave before failing are kept.
-struct DecodeResult {
-    std::vector<Annotation> annotations;
-    std::vector<std::string> instanceIds; ///< per stack entry, e.g. "uart-1"
-    std::optional<std::string> error;
-    bool cancelled = false;
+    std::vector<std::string_view> texts;
 };
 
 } // namespace quillon

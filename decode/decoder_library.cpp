@@ -1,24 +1,32 @@
-// libsigrokdecode behind CDecoderLibrary: metadata copied into plain values at start-up, one
-// session per decode, the decoders' error messages gathered through the library's log hook.
+// libsigrokdecode behind CDecoderLibrary: metadata copied into plain values as decoders are
+// loaded, a session per stack reused from stretch to stretch and capture to capture (ended
+// with srd_session_terminate_reset and started again, as PulseView does), the decoders'
+// error messages gathered through the library's log hook.
+// Python first: it must come before the standard headers.
+#include <Python.h>
+
 #include "decode/decoder_library.h"
+#include "decode/decoder_wire.h"
 
 #include <libsigrokdecode/libsigrokdecode.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <utility>
 
 namespace quillon {
 
 namespace {
 
-// Enough samples per call to keep the library's per-call cost small, few enough that a
-// cancel is seen quickly even on long captures.
-constexpr std::size_t kChunkSamples = 16384;
-constexpr std::uint64_t kUnitSize = 2; // 16 channels, D0 in bit 0 of the first byte
-constexpr std::int64_t kPsPerSecond = 1'000'000'000'000;
+// libsigrokdecode 0.5.3 hands out True and False without a reference of their own
+// (Decoder.has_channel), so a decoder that asks takes away references it never had; after a
+// few dozen sessions in one process the interpreter would free True and abort ("bool_dealloc").
+// This stock of extra references can never run out.
+constexpr Py_ssize_t kSpareBoolReferences = Py_ssize_t{1} << 40;
+// Sessions kept for reuse at most (a viewer shows a few decoders).
+constexpr std::size_t kKeptSessions = 8;
 
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
@@ -108,9 +116,6 @@ int LogHook(void* data, int level, const char* format, va_list args) {
     return SRD_OK;
 }
 
-struct SessionCloser {
-    void operator()(srd_session* session) const { srd_session_destroy(session); }
-};
 struct HashTableCloser {
     void operator()(GHashTable* table) const { g_hash_table_destroy(table); }
 };
@@ -121,31 +126,14 @@ HashTable NewVariantTable() {
                                            reinterpret_cast<GDestroyNotify>(g_variant_unref)));
 }
 
-/// What the annotation hook needs: the stack's instances and where results go.
-struct DecodeContext {
-    std::vector<const srd_decoder_inst*> instances;
-    std::vector<const DecoderInfo*> infos;
-    DecodeResult* result = nullptr;
-};
-
-void OnAnnotation(srd_proto_data* pdata, void* data) {
-    auto* context = static_cast<DecodeContext*>(data);
-    const auto found =
-        std::find(context->instances.begin(), context->instances.end(), pdata->pdo->di);
-    if (found == context->instances.end()) {
-        return;
+/// The row of each class of dec (-1: none), as DecoderInfo::RowOfClass gives it.
+std::vector<int> RowsOfClasses(const srd_decoder& dec) {
+    const DecoderInfo info = InfoOf(dec);
+    std::vector<int> rows(info.classes.size());
+    for (std::size_t c = 0; c < rows.size(); ++c) {
+        rows[c] = info.RowOfClass(static_cast<int>(c));
     }
-    const auto* ann = static_cast<const srd_proto_data_annotation*>(pdata->data);
-    Annotation out;
-    out.start = static_cast<std::int64_t>(pdata->start_sample);
-    out.end = static_cast<std::int64_t>(pdata->end_sample);
-    out.decoder = static_cast<int>(found - context->instances.begin());
-    out.cls = ann->ann_class;
-    out.row = context->infos[out.decoder]->RowOfClass(out.cls);
-    for (char** text = ann->ann_text; text != nullptr && *text != nullptr; ++text) {
-        out.texts.emplace_back(*text);
-    }
-    context->result->annotations.push_back(std::move(out));
+    return rows;
 }
 
 /// The first line of the first message: the exception and its text, without the traceback.
@@ -162,46 +150,65 @@ std::string ErrorText(const std::vector<std::string>& errors, const std::string&
 
 } // namespace
 
-CDecoderLibrary& CDecoderLibrary::Instance() {
-    // libsigrokdecode and its interpreter exist once per process; so does this object.
-    static CDecoderLibrary library;
-    return library;
-}
-
 CDecoderLibrary::CDecoderLibrary() {
+    // The interpreter may take SIGINT for itself; the process ends on it like any other.
+    struct sigaction interrupt {};
+    struct sigaction terminate {};
+    sigaction(SIGINT, nullptr, &interrupt);
+    sigaction(SIGTERM, nullptr, &terminate);
     if (const int rc = srd_init(nullptr); rc != SRD_OK) {
         m_strStartError = std::string("cannot start libsigrokdecode: ") + srd_strerror(rc);
         return;
     }
+    sigaction(SIGINT, &interrupt, nullptr);
+    sigaction(SIGTERM, &terminate, nullptr);
     srd_log_callback_set(LogHook, this);
-    // A decoder that fails to load is left out; the others still work.
-    srd_decoder_load_all();
-    for (const GSList* l = srd_decoder_list(); l != nullptr; l = l->next) {
-        m_decoders.push_back(InfoOf(*static_cast<const srd_decoder*>(l->data)));
-    }
-    std::sort(m_decoders.begin(), m_decoders.end(),
-              [](const DecoderInfo& a, const DecoderInfo& b) { return a.id < b.id; });
-    if (m_decoders.empty()) {
-        m_strStartError = "libsigrokdecode found no protocol decoders";
-    }
-    std::lock_guard lock(m_errorLock);
-    m_errors.clear(); // load complaints are not a decode's errors
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    Py_SET_REFCNT(Py_True, Py_REFCNT(Py_True) + kSpareBoolReferences);
+    Py_SET_REFCNT(Py_False, Py_REFCNT(Py_False) + kSpareBoolReferences);
+    PyGILState_Release(gil);
 }
 
 CDecoderLibrary::~CDecoderLibrary() {
-    srd_exit();
-    srd_log_callback_set_default();
+    m_sessions.clear();
+    if (m_strStartError.empty()) {
+        srd_exit();
+        srd_log_callback_set_default();
+    }
 }
 
-const DecoderInfo* CDecoderLibrary::FindDecoder(const std::string& id) const {
-    const auto it =
-        std::lower_bound(m_decoders.begin(), m_decoders.end(), id,
-                         [](const DecoderInfo& d, const std::string& k) { return d.id < k; });
-    return it != m_decoders.end() && it->id == id ? &*it : nullptr;
+std::vector<DecoderInfo> CDecoderLibrary::Load(const std::vector<std::string>& ids) {
+    std::vector<DecoderInfo> infos;
+    if (!m_strStartError.empty()) {
+        return infos;
+    }
+    for (const auto& id : ids) {
+        // A name that is no decoder is left out; the caller names it.
+        if (srd_decoder_get_by_id(id.c_str()) != nullptr ||
+            srd_decoder_load(id.c_str()) == SRD_OK) {
+            if (const srd_decoder* dec = srd_decoder_get_by_id(id.c_str())) {
+                infos.push_back(InfoOf(*dec));
+            }
+        }
+    }
+    TakeErrors(); // load complaints are not a decode's errors
+    return infos;
 }
 
-DecoderLookup CDecoderLibrary::Lookup() {
-    return [](const std::string& id) { return Instance().FindDecoder(id); };
+std::vector<DecoderInfo> CDecoderLibrary::LoadAll() {
+    std::vector<DecoderInfo> infos;
+    if (!m_strStartError.empty()) {
+        return infos;
+    }
+    // A decoder that fails to load is left out; the others still work.
+    srd_decoder_load_all();
+    for (const GSList* l = srd_decoder_list(); l != nullptr; l = l->next) {
+        infos.push_back(InfoOf(*static_cast<const srd_decoder*>(l->data)));
+    }
+    std::sort(infos.begin(), infos.end(),
+              [](const DecoderInfo& a, const DecoderInfo& b) { return a.id < b.id; });
+    TakeErrors();
+    return infos;
 }
 
 void CDecoderLibrary::NoteError(const char* message) {
@@ -209,51 +216,98 @@ void CDecoderLibrary::NoteError(const char* message) {
     m_errors.emplace_back(message);
 }
 
-DecodeResult CDecoderLibrary::Decode(const CaptureData& capture, const DecoderStack& stack,
-                                     const std::atomic<bool>* cancel) {
-    DecodeResult result;
-    if (!m_strStartError.empty()) {
-        result.error = m_strStartError;
-        return result;
-    }
-    if (stack.empty()) {
-        return result;
-    }
-    std::lock_guard decodeLock(m_decodeLock);
-    {
-        std::lock_guard lock(m_errorLock);
-        m_errors.clear();
-    }
-    srd_session* raw = nullptr;
-    if (srd_session_new(&raw) != SRD_OK) {
-        result.error = "cannot open a decoding session";
-        return result;
-    }
-    std::unique_ptr<srd_session, SessionCloser> session(raw);
-    // The decoders' threads report a Python error as they end, which is when the session is
-    // destroyed: only then are the messages complete.
-    const auto fail = [&](const std::string& fallback) {
-        session.reset();
-        std::lock_guard lock(m_errorLock);
-        result.error = ErrorText(m_errors, fallback);
-        return result;
-    };
+std::vector<std::string> CDecoderLibrary::TakeErrors() {
+    std::lock_guard lock(m_errorLock);
+    return std::exchange(m_errors, {});
+}
 
-    DecodeContext context;
-    context.result = &result;
+/// A session with its stack, and what the annotation hook needs.
+struct DecodeSession {
+    std::string key; ///< the stack and row size it was made for
+    srd_session* session = nullptr;
+    std::vector<const srd_decoder_inst*> instances;
+    std::vector<std::vector<int>> classRows; ///< per instance: the row of each class
+    std::vector<std::string> instanceIds;
+    std::int64_t offset = 0;
+    AnnotationFn emit;
+    Annotation scratch;
+
+    DecodeSession() = default;
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
+    ~DecodeSession() {
+        if (session != nullptr) {
+            srd_session_destroy(session);
+        }
+    }
+};
+
+namespace {
+
+std::string SessionKey(const DecoderStack& stack, int unitSize) {
+    wire::Writer w(wire::Type::Decode);
+    wire::PutStack(w, stack);
+    w.U32(static_cast<std::uint32_t>(unitSize));
+    return w.Finish();
+}
+
+void OnAnnotation(srd_proto_data* pdata, void* data) {
+    auto* s = static_cast<DecodeSession*>(data);
+    const auto found = std::find(s->instances.begin(), s->instances.end(), pdata->pdo->di);
+    if (found == s->instances.end() || !s->emit) {
+        return;
+    }
+    const auto* ann = static_cast<const srd_proto_data_annotation*>(pdata->data);
+    Annotation& out = s->scratch;
+    out.start = static_cast<std::int64_t>(pdata->start_sample) + s->offset;
+    out.end = static_cast<std::int64_t>(pdata->end_sample) + s->offset;
+    out.decoder = static_cast<int>(found - s->instances.begin());
+    out.cls = ann->ann_class;
+    const auto& rows = s->classRows[static_cast<std::size_t>(out.decoder)];
+    out.row = out.cls >= 0 && static_cast<std::size_t>(out.cls) < rows.size()
+                  ? rows[static_cast<std::size_t>(out.cls)]
+                  : -1;
+    out.texts.clear();
+    for (char** text = ann->ann_text; text != nullptr && *text != nullptr; ++text) {
+        out.texts.emplace_back(*text);
+    }
+    s->emit(out);
+}
+
+} // namespace
+
+std::unique_ptr<DecodeSession> CDecoderLibrary::TakeSession(const DecoderStack& stack, int unitSize,
+                                                            std::string& error) {
+    const std::string key = SessionKey(stack, unitSize);
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if ((*it)->key == key) {
+            auto session = std::move(*it);
+            m_sessions.erase(it);
+            return session;
+        }
+    }
+    auto s = std::make_unique<DecodeSession>();
+    s->key = key;
+    if (srd_session_new(&s->session) != SRD_OK) {
+        error = "cannot open a decoding session";
+        return nullptr;
+    }
     srd_decoder_inst* previous = nullptr;
     for (const auto& setup : stack) {
-        const DecoderInfo* info = FindDecoder(setup.id);
-        if (info == nullptr) {
-            return fail("no protocol decoder '" + setup.id + "'");
+        Load({setup.id});
+        const srd_decoder* dec = srd_decoder_get_by_id(setup.id.c_str());
+        if (dec == nullptr) {
+            error = "no protocol decoder '" + setup.id + "'";
+            return nullptr;
         }
         const HashTable options = NewVariantTable();
         for (const auto& [key, value] : setup.options) {
             g_hash_table_insert(options.get(), g_strdup(key.c_str()), VariantOf(value));
         }
-        srd_decoder_inst* inst = srd_inst_new(session.get(), setup.id.c_str(), options.get());
+        srd_decoder_inst* inst = srd_inst_new(s->session, setup.id.c_str(), options.get());
         if (inst == nullptr) {
-            return fail("cannot set up protocol decoder '" + setup.id + "'");
+            error = "cannot set up protocol decoder '" + setup.id + "'";
+            return nullptr;
         }
         const HashTable channels = NewVariantTable();
         for (const auto& [key, channel] : setup.channels) {
@@ -261,49 +315,94 @@ DecodeResult CDecoderLibrary::Decode(const CaptureData& capture, const DecoderSt
                                 g_variant_ref_sink(g_variant_new_int32(channel)));
         }
         if (srd_inst_channel_set_all(inst, channels.get()) != SRD_OK) {
-            return fail("cannot map the channels of '" + setup.id + "'");
+            error = "cannot map the channels of '" + setup.id + "'";
+            return nullptr;
         }
-        if (previous != nullptr && srd_inst_stack(session.get(), previous, inst) != SRD_OK) {
-            return fail("cannot stack '" + setup.id + "' on '" +
-                        stack[context.instances.size() - 1].id + "'");
+        if (previous != nullptr && srd_inst_stack(s->session, previous, inst) != SRD_OK) {
+            error =
+                "cannot stack '" + setup.id + "' on '" + stack[s->instances.size() - 1].id + "'";
+            return nullptr;
         }
-        result.instanceIds.push_back(Text(inst->inst_id));
-        context.instances.push_back(inst);
-        context.infos.push_back(info);
+        s->instanceIds.push_back(Text(inst->inst_id));
+        s->instances.push_back(inst);
+        s->classRows.push_back(RowsOfClasses(*dec));
         previous = inst;
     }
-    // Instances take the sample rate when it is set, so it comes after them.
-    const auto rate =
-        static_cast<std::uint64_t>(kPsPerSecond / std::max<std::int64_t>(1, capture.PeriodPs()));
-    srd_session_metadata_set(session.get(), SRD_CONF_SAMPLERATE, g_variant_new_uint64(rate));
-    srd_pd_output_callback_add(session.get(), SRD_OUTPUT_ANN, OnAnnotation, &context);
-    if (srd_session_start(session.get()) != SRD_OK) {
-        return fail("cannot start the decoders");
-    }
+    srd_pd_output_callback_add(s->session, SRD_OUTPUT_ANN, OnAnnotation, s.get());
+    return s;
+}
 
-    std::vector<std::uint8_t> bytes(capture.samples.size() * kUnitSize);
-    for (std::size_t i = 0; i < capture.samples.size(); ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(capture.samples[i] & 0xff);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(capture.samples[i] >> 8);
+void CDecoderLibrary::KeepSession(std::unique_ptr<DecodeSession> session) {
+    session->emit = nullptr;
+    m_sessions.push_back(std::move(session));
+    if (m_sessions.size() > kKeptSessions) {
+        m_sessions.pop_front();
     }
-    for (std::size_t first = 0; first < capture.samples.size(); first += kChunkSamples) {
-        if (cancel != nullptr && cancel->load()) {
-            result.cancelled = true;
-            break;
+}
+
+CStretchDecode::CStretchDecode(CDecoderLibrary& library, const DecoderStack& stack,
+                               std::uint64_t rate, int unitSize, std::int64_t offset,
+                               AnnotationFn emit)
+    : m_library(library), m_nUnitSize(unitSize) {
+    library.TakeErrors();
+    if (!library.StartError().empty()) {
+        m_error = library.StartError();
+        return;
+    }
+    std::string error;
+    m_session = library.TakeSession(stack, unitSize, error);
+    if (!m_session) {
+        m_error = ErrorText(library.TakeErrors(), error);
+        return;
+    }
+    m_session->offset = offset;
+    m_session->emit = std::move(emit);
+    m_instanceIds = m_session->instanceIds;
+    // The sample rate goes to the instances, so it comes after them; a session ended before
+    // has forgotten it.
+    srd_session_metadata_set(m_session->session, SRD_CONF_SAMPLERATE, g_variant_new_uint64(rate));
+    if (srd_session_start(m_session->session) != SRD_OK) {
+        m_session.reset();
+        m_error = ErrorText(library.TakeErrors(), "cannot start the decoders");
+        m_instanceIds.clear();
+    }
+}
+
+CStretchDecode::~CStretchDecode() {
+    Finish();
+}
+
+bool CStretchDecode::Send(const std::uint8_t* rows, std::int64_t count) {
+    if (m_error || !m_session || count <= 0) {
+        return !m_error;
+    }
+    const auto first = static_cast<std::uint64_t>(m_nSent);
+    const auto size = static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(m_nUnitSize);
+    if (srd_session_send(m_session->session, first, first + static_cast<std::uint64_t>(count), rows,
+                         size, static_cast<std::uint64_t>(m_nUnitSize)) != SRD_OK) {
+        m_session.reset(); // the decoders' threads report as they end
+        m_error = ErrorText(m_library.TakeErrors(), "protocol decoder failed");
+        return false;
+    }
+    m_nSent += count;
+    return true;
+}
+
+std::optional<std::string> CStretchDecode::Finish() {
+    if (m_session) {
+        // Ends the decoders' threads (a decoder's error is reported as its thread ends) and
+        // resets the instances for the next start.
+        srd_session_terminate_reset(m_session->session);
+        if (auto errors = m_library.TakeErrors(); !errors.empty() && !m_error) {
+            m_error = ErrorText(errors, "");
         }
-        const std::size_t count = std::min(kChunkSamples, capture.samples.size() - first);
-        if (srd_session_send(session.get(), first, first + count, bytes.data() + first * kUnitSize,
-                             count * kUnitSize, kUnitSize) != SRD_OK) {
-            return fail("protocol decoder '" + stack.front().id + "' failed");
+        if (m_error) {
+            m_session.reset(); // a decoder that failed starts afresh next time
+        } else {
+            m_library.KeepSession(std::move(m_session));
         }
     }
-    srd_session_terminate_reset(session.get());
-    session.reset();
-    std::lock_guard lock(m_errorLock);
-    if (!m_errors.empty()) {
-        result.error = ErrorText(m_errors, "");
-    }
-    return result;
+    return m_error;
 }
 
 } // namespace quillon

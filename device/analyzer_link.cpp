@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace quillon {
 
@@ -14,7 +15,8 @@ namespace {
 constexpr std::chrono::milliseconds kPauseSlice = 10ms;
 // How often a fast reply's progress is looked at: small against a packet's 2.8 ms on the line.
 constexpr std::chrono::microseconds kFastPollStep = 50us;
-// How often the line is looked at while it is let go quiet.
+// How often the line is looked at while it is let go quiet, during a packet's pause (to tell
+// a stray byte after a whole packet from one ahead of it) and while a late reply is awaited.
 constexpr std::chrono::milliseconds kQuietPollStep = 1ms;
 // One byte's time on the analyzer's line: 10 bits at 921600 baud.
 constexpr auto kLineByteTime =
@@ -69,6 +71,7 @@ void CAnalyzerLink::ExchangeText(std::string_view text, std::chrono::millisecond
 
 int CAnalyzerLink::IdentifyDevice() {
     const auto delay = m_host.ReplyDelay();
+    RememberReplyDelay(delay);
     m_port.Drain(); // a late reply from before must not be judged as this one
     std::array<unsigned char, kReplyBufferSize + 1> reply{}; // one spare zero ends the text
     ExchangeText(kCmdIdentify, delay, reply.data());
@@ -77,7 +80,18 @@ int CAnalyzerLink::IdentifyDevice() {
 }
 
 void CAnalyzerLink::ResetDevice() {
-    SendCommand(kCmdReset, m_host.ReplyDelay());
+    const auto delay = m_host.ReplyDelay();
+    RememberReplyDelay(delay);
+    SendCommand(kCmdReset, delay);
+}
+
+void CAnalyzerLink::RememberReplyDelay(std::chrono::milliseconds delay) {
+    m_nReplyDelayMs = delay.count();
+}
+
+std::chrono::milliseconds CAnalyzerLink::LateReplyWait() const {
+    return std::clamp(std::chrono::milliseconds(m_nReplyDelayMs.load()), kLateReplyWait,
+                      kLateReplyWaitLimit);
 }
 
 void CAnalyzerLink::ArmCapture() {
@@ -106,82 +120,171 @@ int CAnalyzerLink::PollTrigger() {
     // Stale bytes are read away before asking; a trigger reply among them came after the
     // previous poll's pause, from an analyzer that answers late: the trigger has come.
     if (ReadAway().find(kTriggerReply) != std::string::npos) {
+        m_bLastPollAnswered = true; // what was read is the last poll's reply
         return 1;
     }
+    const auto start = Clock::now();
     std::array<unsigned char, kReplyBufferSize + 1> reply{};
     ExchangeText(kCmdPollTrigger, kPollPause, reply.data());
-    return IsTriggerReply(reply.data()) ? 1 : 0;
+    m_bLastPollAnswered = std::memchr(reply.data(), '\r', kReplyBufferSize) != nullptr;
+    if (IsTriggerReply(reply.data())) {
+        return 1;
+    }
+    // A fast reply ends the exchange early; the next poll still waits for the pause.
+    PauseUntil(start + kPollPause);
+    return 0;
 }
 
 void CAnalyzerLink::StartDownload() {
     SendCommand(kCmdDownload, kDownloadPause);
+    m_bDownloadStart = true;
 }
 
-bool CAnalyzerLink::AwaitWholePacket(Clock::time_point deadline) {
-    // No packet can be whole before its 256 bytes have crossed the line: no need to look.
-    std::this_thread::sleep_until(std::min(Clock::now() + kPacketSize * kLineByteTime, deadline));
-    int last = -1;
-    auto lastChange = Clock::now();
+bool CAnalyzerLink::IsLineAlive() const {
+    return m_port.IsOpen() && !m_port.IsHungUp() && !m_port.IsWriteStalled() && !IsCancelled();
+}
+
+/// The bytes of one packet reply as they came in: how many, and when their number changed.
+struct CAnalyzerLink::ReplyWatch {
+    Clock::time_point sent;
+    Clock::time_point pauseEnd;
+    int count = 0;
+    Clock::time_point lastChange; ///< when count last grew; the request's time before any byte
+    bool extraAhead = false;
+    bool prompt = false;
+    Clock::time_point wholeAt;     ///< when the count became 256
+    Clock::time_point wholeSeenAt; ///< the last look that still found exactly 256
+
+    explicit ReplyWatch(Clock::time_point now)
+        : sent(now), pauseEnd(now + kPacketPause), lastChange(now) {}
+    void Look(int waiting, Clock::time_point now) {
+        if (waiting <= count) {
+            if (count == kPacketSize) {
+                wholeSeenAt = now; // 256 still standing
+            }
+            return; // nothing new (a dead line reads as 0: what came stays counted)
+        }
+        if (waiting > kPacketSize && count <= kPacketSize) {
+            // Bytes beyond a packet: after 256 that were seen standing quiet they trail the
+            // packet, else they came with it or ahead of it.
+            extraAhead = !(count == kPacketSize && wholeSeenAt - lastChange >= kFastQuietGap);
+        }
+        count = waiting;
+        lastChange = now;
+        if (count == kPacketSize) {
+            wholeAt = now;
+        }
+    }
+    [[nodiscard]] bool WholeAndQuiet(Clock::time_point now) const {
+        return count == kPacketSize && now - lastChange >= kFastQuietGap;
+    }
+};
+
+void CAnalyzerLink::WatchReply(ReplyWatch& watch, bool bWaitForLate) {
+    const bool fast = m_bFast;
+    if (fast) {
+        // No packet can be whole before its 256 bytes have crossed the line: no need to look.
+        std::this_thread::sleep_until(
+            std::min(watch.sent + kPacketSize * kLineByteTime, watch.pauseEnd));
+    }
+    // The pause: the reply is judged at its end (fast: once a whole packet has stood quiet).
     for (;;) {
         const auto now = Clock::now();
-        const int waiting = m_port.InQueue();
-        if (waiting != last) {
-            last = waiting;
-            lastChange = now;
+        watch.Look(m_port.InQueue(), now);
+        if (fast && watch.WholeAndQuiet(now)) {
+            watch.prompt = watch.lastChange <= watch.pauseEnd;
+            return;
         }
-        if (waiting > kPacketSize) {
-            return false;
+        if (now >= watch.pauseEnd || IsCancelled()) {
+            break; // the pause is kept also on a closed port, as every command keeps it
         }
-        if (waiting == kPacketSize && now - lastChange >= kFastQuietGap) {
-            return true;
-        }
-        if (now >= deadline || IsCancelled()) {
-            return false;
-        }
-        const auto next = waiting == kPacketSize ? lastChange + kFastQuietGap : now + kFastPollStep;
-        std::this_thread::sleep_until(std::min(next, deadline));
+        const auto step = fast ? Clock::duration(kFastPollStep) : Clock::duration(kQuietPollStep);
+        const auto next =
+            fast && watch.count == kPacketSize ? watch.lastChange + kFastQuietGap : now + step;
+        std::this_thread::sleep_until(std::min(next, watch.pauseEnd));
     }
-}
-
-int CAnalyzerLink::RequestPacket(unsigned char* packet) {
-    // Bytes that came after an earlier packet's pause would make this one look long.
-    m_port.Drain();
-    if (m_bFast) {
-        SendCommand(kCmdRequestPacket, 0ms);
-        const auto deadline = Clock::now() + kPacketPause;
-        if (!AwaitWholePacket(deadline)) {
-            PauseUntil(deadline); // judged at the pause, as without fast replies
-        }
-    } else {
-        SendCommand(kCmdRequestPacket, kPacketPause);
+    if (watch.count == kPacketSize) {
+        watch.prompt = true; // whole at the pause, as the analyzer answers
+        return;
     }
-    const int waiting = m_port.InQueue();
-    if (waiting != kPacketSize) {
-        // A dead or stalled line is told once by the run, not once per packet.
-        if (!m_port.IsHungUp() && !m_port.IsWriteStalled() && !IsCancelled()) {
-            m_host.ShowPacketWarning(PacketWarningText(waiting));
-        }
-        AwaitQuietLine();
-        return 0;
+    if (watch.count > kPacketSize || !bWaitForLate || !IsLineAlive()) {
+        return;
     }
-    return m_port.Read(packet, kPacketSize);
-}
-
-void CAnalyzerLink::AwaitQuietLine() {
-    const auto start = Clock::now();
-    auto lastByte = start;
-    while (m_port.IsOpen() && !m_port.IsHungUp() && !IsCancelled()) {
+    // Late: waited for until whole, more than a packet, or the line has been quiet for the
+    // late-reply wait (since the last byte, or since the request when none came).
+    const auto wait = LateReplyWait();
+    const auto hardEnd = watch.sent + wait + kBabbleBound;
+    for (;;) {
         const auto now = Clock::now();
-        if (m_port.Drain() > 0) {
-            lastByte = now;
-        } else if (now - lastByte >= kPacketPause) {
+        watch.Look(m_port.InQueue(), now);
+        const bool quietGap = now - watch.lastChange >= kFastQuietGap;
+        if (watch.count >= kPacketSize && quietGap) {
+            return; // whole (late), or more than a packet once the burst is over
+        }
+        if (now - watch.lastChange >= wait || now >= hardEnd || !IsLineAlive()) {
             return;
         }
-        if (now - start >= kQuietLineBound) {
-            return;
+        const auto next =
+            watch.count >= kPacketSize ? watch.lastChange + kFastQuietGap : now + kQuietPollStep;
+        std::this_thread::sleep_until(std::min({next, watch.lastChange + wait, hardEnd}));
+    }
+}
+
+PacketReply CAnalyzerLink::RequestPacket(unsigned char* packet, bool bWaitForLate) {
+    PacketReply reply;
+    const bool first = std::exchange(m_bDownloadStart, false);
+    // Bytes waiting now came after the previous reply was judged. They are counted, never
+    // taken for a packet, and the line is let go quiet so that they cannot be followed by more.
+    if (m_port.InQueue() > 0) {
+        reply.strayBefore = SettleLine(first ? LateReplyWait() : kPacketPause);
+    }
+    SendCommand(kCmdRequestPacket, 0ms);
+    ReplyWatch watch(Clock::now());
+    WatchReply(watch, bWaitForLate);
+    reply.count = watch.count;
+    reply.extraAhead = watch.extraAhead;
+    if (watch.count == kPacketSize) {
+        const int got = m_port.Read(packet, kPacketSize);
+        if (got == kPacketSize) {
+            reply.shape = PacketReply::Shape::Whole;
+            reply.prompt = watch.prompt;
+            reply.timely = watch.wholeAt - watch.sent <= LateReplyWait() / 2;
+            return reply;
+        }
+        reply.count = got; // the line died under the read
+        reply.shape = got == 0 ? PacketReply::Shape::Missing : PacketReply::Shape::Short;
+        return reply;
+    }
+    if (watch.count > kPacketSize) {
+        reply.shape = PacketReply::Shape::Long;
+        SettleLine(kPacketPause); // whatever else belongs to it goes with it
+        return reply;
+    }
+    reply.shape = watch.count == 0 ? PacketReply::Shape::Missing : PacketReply::Shape::Short;
+    reply.mayStillCome = IsLineAlive();
+    m_port.Drain(); // what came of it: the next request starts on an empty line
+    return reply;
+}
+
+int CAnalyzerLink::SettleLine(std::chrono::milliseconds quiet) {
+    int read = 0;
+    const auto start = Clock::now();
+    const auto hardEnd = start + quiet + kBabbleBound;
+    auto lastByte = start;
+    while (IsLineAlive()) {
+        const auto now = Clock::now();
+        if (const int n = m_port.Drain(); n > 0) {
+            read += n;
+            lastByte = now;
+        } else if (now - lastByte >= quiet) {
+            break;
+        }
+        if (now >= hardEnd) {
+            break;
         }
         std::this_thread::sleep_for(kQuietPollStep);
     }
+    return read;
 }
 
 } // namespace quillon

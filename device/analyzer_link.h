@@ -11,10 +11,19 @@
 
 namespace quillon {
 
-/// Fast replies: a packet counts as whole once nothing followed its 256th byte this long.
+/// Fast replies: a packet counts as whole once nothing followed its 256th byte this long. A
+/// packet that came late is taken after the same gap in both modes.
 inline constexpr std::chrono::milliseconds kFastQuietGap = 2ms;
-/// After a rejected packet: the longest wait for the line to go quiet.
-inline constexpr std::chrono::milliseconds kQuietLineBound = 1000ms;
+/// The least time a packet reply is waited for once the pause has passed without it: a reply
+/// later than this (or than the reply wait, if longer) is taken as lost. The analyzer answers
+/// in about 3 ms; a reply that took longer than this is out of any order we can vouch for.
+inline constexpr std::chrono::milliseconds kLateReplyWait = 500ms;
+/// The longest a missing reply is waited for, however long the reply wait: a packet later
+/// than this is not received (a download of 64 packets must end in reasonable time).
+inline constexpr std::chrono::milliseconds kLateReplyWaitLimit = 10'000ms;
+/// A line that never goes quiet (an analyzer that babbles) is given up this long after the
+/// wait for quiet would have ended on a quiet line.
+inline constexpr std::chrono::milliseconds kBabbleBound = 2000ms;
 
 /// What the commands need from the window (or tool) that owns them.
 class IAnalyzerHost {
@@ -24,8 +33,35 @@ public:
     virtual std::chrono::milliseconds ReplyDelay() { return kDefaultReplyDelay; }
     /// The identification reply (or a discovery step) as text for the reply field.
     virtual void ShowReply(const std::string& /*text*/) {}
-    /// A modal warning; returns once the user has dismissed it (or the run was cancelled).
-    virtual void ShowPacketWarning(const std::string& /*text*/) {}
+};
+
+/// How the reply to one "REQPK\r" came. Replies carry no sequence number: all the link can
+/// say is how many bytes came when, and the download (capture/download_ledger.h) decides from
+/// that which packets it can vouch for.
+struct PacketReply {
+    enum class Shape {
+        Whole,   ///< exactly 256 bytes, read into the caller's packet
+        Missing, ///< no byte came
+        Short,   ///< fewer than 256 bytes came
+        Long,    ///< more than 256 bytes came
+    };
+    Shape shape = Shape::Missing;
+    /// Bytes the reply held when it was judged: the number in the packet warning.
+    int count = 0;
+    /// Whole within the fixed pause after the request, as a healthy analyzer answers.
+    bool prompt = false;
+    /// Whole within half the late-reply wait after the request: late perhaps, but far from
+    /// the wait, so not a reply that was given up before (one of those comes in the next
+    /// request's time only shortly after it, and the one after it then nearly a wait late).
+    bool timely = false;
+    /// Long: the bytes beyond a packet came with or ahead of its 256 (not after 256 that had
+    /// stood quiet for kFastQuietGap), so they may be the late end of the previous packet.
+    bool extraAhead = false;
+    /// Bytes that were waiting before the request went out: they came after the previous
+    /// reply had been judged (read away, never taken for a packet).
+    int strayBefore = 0;
+    /// Missing or Short while the line is alive: the rest may still come, later than waited.
+    bool mayStillCome = false;
 };
 
 class CAnalyzerLink {
@@ -42,15 +78,30 @@ public:
     /// False when the command could not be written whole (the analyzer takes no bytes).
     bool SendSettings(const char* word);
     /// "REQTR\r", 30 ms; 1 when the analyzer reports its trigger. A trigger reply that came
-    /// after the previous poll's pause counts too (then nothing is sent).
+    /// after the previous poll's pause counts too (then nothing is sent). With fast replies a
+    /// trigger reply is taken as soon as it is complete, but a poll that finds no trigger still
+    /// takes its whole 30 ms: the analyzer is polled at the same pace in both modes.
     int PollTrigger();
-    /// "DLD\r", 30 ms.
+    /// The last trigger poll's reply came whole within its pause (or a late one was read):
+    /// no reply of the trigger wait is still on its way.
+    [[nodiscard]] bool IsLastPollAnswered() const { return m_bLastPollAnswered; }
+    /// "DLD\r", 30 ms. Bytes found waiting before the first packet request after it are left
+    /// over from before (late trigger replies): the line is then let go quiet for
+    /// LateReplyWait(), not only for the pause.
     void StartDownload();
-    /// "REQPK\r", 30 ms; reads the packet when exactly 256 bytes wait, else warns and
-    /// returns 0. packet has room for 256 bytes. No warning once the port has hung up.
-    /// After a rejected packet the line is let go quiet first (AwaitQuietLine), so that a
-    /// late packet is never taken as the answer to the next request.
-    int RequestPacket(unsigned char* packet);
+    /// "REQPK\r" and the judgement of its reply; the packet is read into packet (room for 256
+    /// bytes) when its reply is Whole. Nothing that comes is ever read away unseen: bytes
+    /// waiting before the request are counted (strayBefore) and the line is let go quiet
+    /// first. The reply is judged at the fixed pause (with fast replies: as soon as exactly
+    /// 256 bytes have stood quiet for kFastQuietGap). A reply not whole by then is waited for
+    /// while bWaitForLate and the line is alive, until it is whole, or more than a packet, or
+    /// the line has been quiet for LateReplyWait(); a reply with more than a packet is
+    /// followed by a wait for a quiet line of the pause's length.
+    PacketReply RequestPacket(unsigned char* packet, bool bWaitForLate = true);
+
+    /// How long a missing reply is waited for: kLateReplyWait, or the reply wait of the last
+    /// identification or reset if that is longer, at most kLateReplyWaitLimit.
+    [[nodiscard]] std::chrono::milliseconds LateReplyWait() const;
 
     /// Fast replies: a text reply is read once its '\r' has arrived, a packet once 256
     /// bytes wait and no further byte came for kFastQuietGap; the fixed pause stays the
@@ -65,12 +116,14 @@ public:
 
     CSerialPort& Port() { return m_port; }
 
-    /// Waits until no byte has arrived for kPacketPause (at most kQuietLineBound), reading
-    /// away whatever comes. Returns at once when the port is closed, hung up or cancelled.
-    void AwaitQuietLine();
+    /// Reads away whatever comes until no byte has arrived for quiet (at most quiet +
+    /// kBabbleBound in all); returns how many bytes it read. Returns at once when the port is
+    /// closed, hung up or the link cancelled.
+    int SettleLine(std::chrono::milliseconds quiet);
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct ReplyWatch;
     /// False when the port did not take the whole command (it still pauses).
     bool SendCommand(std::string_view text, std::chrono::milliseconds pause);
     void Pause(std::chrono::milliseconds pause) const;
@@ -78,16 +131,22 @@ private:
     /// Sends text, waits (the whole pause, or in fast mode until a '\r' came) and reads at
     /// most kReplyBufferSize bytes into reply.
     void ExchangeText(std::string_view text, std::chrono::milliseconds pause, unsigned char* reply);
-    /// Fast mode: true once exactly one packet waits and the line has stayed quiet for
-    /// kFastQuietGap; false at deadline or as soon as more than a packet waits.
-    bool AwaitWholePacket(Clock::time_point deadline);
+    /// Watches a packet reply until it can be judged (see RequestPacket).
+    void WatchReply(ReplyWatch& watch, bool bWaitForLate);
     /// Reads away what is waiting and returns it (bounded).
     std::string ReadAway();
+    /// The port is open and neither hung up nor refusing bytes, and the link not cancelled.
+    [[nodiscard]] bool IsLineAlive() const;
+    void RememberReplyDelay(std::chrono::milliseconds delay);
 
     CSerialPort& m_port;
     IAnalyzerHost& m_host;
     const std::atomic<bool>* m_pCancel = nullptr;
     std::atomic<bool> m_bFast{false};
+    /// The reply wait last read by an identification or reset (UI thread), for the worker.
+    std::atomic<long long> m_nReplyDelayMs{kDefaultReplyDelay.count()};
+    bool m_bDownloadStart = false;   ///< no packet requested since "DLD\r"
+    bool m_bLastPollAnswered = true; ///< see IsLastPollAnswered
 };
 
 } // namespace quillon

@@ -136,6 +136,56 @@ void DrawTrace(Pixels& px, const Capture& capture, const Viewport& view,
     }
 }
 
+// Columns (of the traces' area) that lie wholly inside samples no channel received.
+std::vector<std::uint8_t> GapColumns(const Capture& capture, const Viewport& view) {
+    std::vector<std::uint8_t> inGap(static_cast<std::size_t>(view.widthPx), 0);
+    if (capture.IsComplete()) {
+        return inGap;
+    }
+    // The samples every channel misses: the intersection of the channels' gaps.
+    std::vector<SampleRange> common = capture.Gaps(0);
+    for (int channel = 1; channel < capture.ChannelCount() && !common.empty(); ++channel) {
+        const auto& gaps = capture.Gaps(channel);
+        std::vector<SampleRange> both;
+        std::size_t j = 0;
+        for (const auto& range : common) {
+            while (j < gaps.size() && gaps[j].end <= range.first) {
+                ++j;
+            }
+            for (std::size_t k = j; k < gaps.size() && gaps[k].first < range.end; ++k) {
+                both.push_back(
+                    {std::max(range.first, gaps[k].first), std::min(range.end, gaps[k].end)});
+            }
+        }
+        common = std::move(both);
+    }
+    for (const auto& [g0, g1] : common) {
+        // Column c spans boundaries [first + c/pps, first + (c+1)/pps).
+        const auto from = std::max<std::int64_t>(
+            0, static_cast<std::int64_t>(std::ceil(view.XOfBoundary(static_cast<double>(g0)))));
+        const auto to = std::min<std::int64_t>(
+            view.widthPx,
+            static_cast<std::int64_t>(std::floor(view.XOfBoundary(static_cast<double>(g1)))));
+        for (auto c = from; c < to; ++c) {
+            inGap[static_cast<std::size_t>(c)] = 1;
+        }
+    }
+    return inGap;
+}
+
+void Hatch(Pixels& px, const std::vector<std::uint8_t>& inGap, int left, int top, int bottom) {
+    for (int c = 0; c < static_cast<int>(inGap.size()); ++c) {
+        if (inGap[static_cast<std::size_t>(c)] == 0) {
+            continue;
+        }
+        for (int y = top; y < bottom; ++y) {
+            if ((c + left + y) % kHatchPeriodPx == 0) {
+                px.Put(left + c, y, kHatchColour);
+            }
+        }
+    }
+}
+
 int BoundaryX(const Viewport& view, std::int64_t boundary) {
     // Clamped: a boundary far outside the view stays far outside, without overflowing int.
     return static_cast<int>(
@@ -285,23 +335,38 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
             DrawTrace(px, *capture, view, blank, scratch, channel, colourOf(channel), left,
                       layout.RowTop(row), layout.RowTop(row + 1), rowsTop, rowsBottom);
         }
-        // Annotation boxes: a filled box with a darker frame per span.
+        // Annotation boxes: a filled box with a darker frame per span; many boxes in one
+        // column are drawn once. Columns in which no channel was received are hatched here too.
+        const std::int64_t viewFirst = static_cast<std::int64_t>(std::floor(view.firstSample));
+        const std::int64_t viewEnd =
+            static_cast<std::int64_t>(std::ceil(view.firstSample + view.VisibleSamples())) + 1;
+        const auto inGap =
+            endRow > traceRows ? GapColumns(*capture, view) : std::vector<std::uint8_t>();
         for (int row = std::max(firstRow, traceRows); row < endRow; ++row) {
             const int top = std::max(layout.RowTop(row) + 2, rowsTop);
             const int bottom = std::min(layout.RowTop(row + 1) - 1, rowsBottom);
-            for (const auto& box :
-                 scene.extraRows[static_cast<std::size_t>(row - traceRows)].boxes) {
-                const int x0 = std::max(BoundaryX(view, box.first), -1);
-                const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
-                if (x1 < 0 || x0 >= view.widthPx) {
-                    continue;
+            const auto& lane = scene.extraRows[static_cast<std::size_t>(row - traceRows)].lane;
+            if (lane) {
+                const auto [from, to] = lane->InView(viewFirst, viewEnd);
+                int lastX0 = -2;
+                int lastX1 = -2;
+                for (std::size_t i = from; i < to; ++i) {
+                    const LaneBox& box = lane->boxes[i];
+                    const int x0 = std::max(BoundaryX(view, box.first), -1);
+                    const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
+                    if (x1 < 0 || x0 >= view.widthPx || (x0 == lastX0 && x1 == lastX1)) {
+                        continue;
+                    }
+                    lastX0 = x0;
+                    lastX1 = x1;
+                    const QRgb fill = kBoxColours[static_cast<std::size_t>(box.colour) % 8];
+                    const QRgb frame = QColor::fromRgb(fill).darker(160).rgb();
+                    px.Fill(left + std::max(x0, 0), top, left + std::max(x1, x0 + 1), bottom, fill);
+                    px.VLine(left + x0, top, bottom, frame);
+                    px.VLine(left + x1, top, bottom, frame);
                 }
-                const QRgb fill = kBoxColours[static_cast<std::size_t>(box.colour) % 8];
-                const QRgb frame = QColor::fromRgb(fill).darker(160).rgb();
-                px.Fill(left + std::max(x0, 0), top, left + std::max(x1, x0 + 1), bottom, fill);
-                px.VLine(left + x0, top, bottom, frame);
-                px.VLine(left + x1, top, bottom, frame);
             }
+            Hatch(px, inGap, left, top, bottom);
         }
         if (const auto t = capture->TriggerSample()) {
             const int x = BoundaryX(view, *t);
@@ -348,18 +413,27 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
     painter.setClipping(false);
     for (int row = std::max(firstRow, traceRows); row < endRow && haveCapture; ++row) {
         const auto& extraRow = scene.extraRows[static_cast<std::size_t>(row - traceRows)];
+        if (!extraRow.lane) {
+            continue;
+        }
+        const AnnotationLane& lane = *extraRow.lane;
         const int top = layout.RowTop(row);
         painter.setClipRect(
             QRect(left, top, view.widthPx, layout.rowHeightPx)
                 .intersected(QRect(left, rowsTop, view.widthPx, rowsBottom - rowsTop)));
-        for (const auto& box : extraRow.boxes) {
+        const auto [from, to] = lane.InView(
+            static_cast<std::int64_t>(std::floor(view.firstSample)),
+            static_cast<std::int64_t>(std::ceil(view.firstSample + view.VisibleSamples())) + 1);
+        for (std::size_t i = from; i < to; ++i) {
+            const LaneBox& box = lane.boxes[i];
             const int x0 = std::max(BoundaryX(view, box.first), 0);
             const int x1 = std::min(BoundaryX(view, box.end), view.widthPx);
             if (x1 - x0 <= 2 * kTextMarginPx) {
                 continue; // a thin box shows no text at all
             }
-            for (const auto& candidate : box.texts) {
-                const QString text = QString::fromStdString(candidate);
+            for (const auto& candidate : lane.TextsOf(box)) {
+                const QString text =
+                    QString::fromUtf8(candidate.data(), static_cast<qsizetype>(candidate.size()));
                 if (metrics.horizontalAdvance(text) <= x1 - x0 - 4) {
                     painter.drawText(QRect(left + x0, top, x1 - x0, layout.rowHeightPx),
                                      Qt::AlignCenter, text);

@@ -5,29 +5,24 @@
 #pragma once
 
 #include "capture/capture.h"
+#include "decode/annotation_layout.h"
 #include "measure/view_math.h"
 
 #include <QImage>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quillon {
 
-/// A box spanning samples [first, end) with its texts, in one of eight colours.
-struct AnnotationBox {
-    std::int64_t first = 0;
-    std::int64_t end = 0;
-    std::vector<std::string> texts; ///< longest first: the longest that fits is drawn
-    int colour = 0;
-};
-
-/// A row drawn under the channels: a label at the left and its boxes, ascending.
+/// A row drawn under the channels: a label at the left and its boxes (each in one of eight
+/// colours, showing the longest of its texts that fits), shared with whoever made them.
 struct ExtraRow {
     std::string label; ///< "decoder: row"; the row's own name is drawn, the whole on hover
-    std::vector<AnnotationBox> boxes;
+    std::shared_ptr<const AnnotationLane> lane; ///< may be null: an empty row
 };
 
 /// The name an extra row shows at the left: its own, after the decoder's ("RX data" of

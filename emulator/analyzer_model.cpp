@@ -223,7 +223,8 @@ std::vector<OutputChunk> CAnalyzerModel::PacketReply(Clock::time_point now) {
     OutputChunk chunk{index < kPacketsPerDownload ? PacketBytes(m_capture->samples, index)
                                                   : std::string(kPacketSize, '\0'),
                       now};
-    if (m_options.fault == EmulatorFault::Delay) {
+    if (m_options.fault == EmulatorFault::Delay ||
+        (m_options.fault == EmulatorFault::LatePackets && index >= m_options.faultPacket)) {
         chunk.due += m_options.delay;
     }
     if (index != m_options.faultPacket) {
@@ -248,6 +249,19 @@ std::vector<OutputChunk> CAnalyzerModel::PacketReply(Clock::time_point now) {
     case EmulatorFault::HangUp:
         chunk.hangUpAfter = true;
         break;
+    case EmulatorFault::StrayByte:
+        return {chunk, {Noise(1), now + m_options.gap}};
+    case EmulatorFault::NoiseFront: {
+        chunk.bytes = Noise(m_options.garbageBytes) + chunk.bytes;
+        if (m_options.gap.count() == 0) {
+            break;
+        }
+        OutputChunk last{chunk.bytes.substr(chunk.bytes.size() - 1), now + m_options.gap};
+        chunk.bytes.pop_back();
+        return {chunk, last};
+    }
+    case EmulatorFault::DropPacket:
+        return {};
     default:
         break;
     }

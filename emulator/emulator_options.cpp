@@ -9,7 +9,7 @@ namespace quillon {
 
 namespace {
 
-constexpr std::array<std::pair<EmulatorFault, std::string_view>, 9> kFaultNames{{
+constexpr std::array<std::pair<EmulatorFault, std::string_view>, 13> kFaultNames{{
     {EmulatorFault::None, "none"},
     {EmulatorFault::Silent, "silent"},
     {EmulatorFault::Foreign, "foreign"},
@@ -19,6 +19,10 @@ constexpr std::array<std::pair<EmulatorFault, std::string_view>, 9> kFaultNames{
     {EmulatorFault::LongPacket, "long-packet"},
     {EmulatorFault::Garbage, "garbage"},
     {EmulatorFault::HangUp, "hang-up"},
+    {EmulatorFault::LatePackets, "late-packets"},
+    {EmulatorFault::StrayByte, "stray-byte"},
+    {EmulatorFault::NoiseFront, "noise-front"},
+    {EmulatorFault::DropPacket, "drop-packet"},
 }};
 
 std::optional<int> ParseInt(std::string_view text, int lo, int hi) {
@@ -57,11 +61,18 @@ std::string EmulatorUsage() {
            "  --link PATH          also make PATH a symbolic link to it (removed on exit)\n"
            "  --log FILE           log every received command with its time in ms\n"
            "  --fault MODE         none, silent, foreign, delay, late-byte, short-packet,\n"
-           "                       long-packet, garbage, hang-up (default none)\n"
-           "  --fault-packet K     packet the fault hits, 0..63 (default 0)\n"
-           "  --delay MS           delay of the delay and late-byte faults (default 60)\n"
+           "                       long-packet, garbage, hang-up, late-packets, stray-byte,\n"
+           "                       noise-front, drop-packet (default none)\n"
+           "  --fault-packet K     packet the fault hits (late-packets: from), 0..63\n"
+           "                       (default 0)\n"
+           "  --delay MS           delay of the delay, late-byte and late-packets faults\n"
+           "                       (default 60)\n"
+           "  --gap MS             stray-byte: the stray byte leaves MS after the packet;\n"
+           "                       noise-front: the packet's last byte leaves MS after the\n"
+           "                       rest (default 0)\n"
            "  --short-bytes N      bytes of the short packet, 0..255 (default 255)\n"
-           "  --garbage-bytes N    noise bytes of the garbage fault, 1..16 (default 2)\n"
+           "  --garbage-bytes N    noise bytes of the garbage and noise-front faults, 1..16\n"
+           "                       (default 2)\n"
            "  --gentype C          force signal set C: 1 counter, 2 all low, 3 all high,\n"
            "                       anything else the bench (default: as the program asks)\n"
            "  --line-rate BAUD     send no faster than a serial line at BAUD, 10 bits a\n"
@@ -106,6 +117,10 @@ EmulatorCommandLine ParseEmulatorCommandLine(const std::vector<std::string>& arg
             const auto ms = ParseInt(value, 0, 600000);
             bGood = ms.has_value();
             options.delay = std::chrono::milliseconds(ms.value_or(0));
+        } else if (name == "--gap") {
+            const auto ms = ParseInt(value, 0, 600000);
+            bGood = ms.has_value();
+            options.gap = std::chrono::milliseconds(ms.value_or(0));
         } else if (name == "--short-bytes") {
             const auto n = ParseInt(value, 0, 255);
             bGood = n.has_value();

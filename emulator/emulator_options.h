@@ -20,6 +20,11 @@ enum class EmulatorFault {
     LongPacket,  ///< packet faultPacket has 257 bytes (one extra at the end)
     Garbage,     ///< garbageBytes noise bytes before every text reply and before packet faultPacket
     HangUp,      ///< the line goes dead once the program has taken packet faultPacket
+    LatePackets, ///< every packet reply from faultPacket on leaves `delay` after its request
+    StrayByte,   ///< one noise byte follows packet faultPacket, `gap` after it
+    NoiseFront,  ///< garbageBytes noise bytes in front of packet faultPacket; with a `gap`, its
+                 ///< last byte leaves that long after the rest
+    DropPacket,  ///< packet faultPacket is never sent (the next request gets the next packet)
 };
 
 inline constexpr std::string_view kForeignIdentReply = "KPNOTHERDV99\r";
@@ -27,7 +32,8 @@ inline constexpr std::string_view kForeignIdentReply = "KPNOTHERDV99\r";
 struct EmulatorOptions {
     EmulatorFault fault = EmulatorFault::None;
     int faultPacket = 0;                 ///< 0..63, counted from each DLD
-    std::chrono::milliseconds delay{60}; ///< for Delay and LateByte
+    std::chrono::milliseconds delay{60}; ///< for Delay, LateByte and LatePackets
+    std::chrono::milliseconds gap{0};    ///< for StrayByte and NoiseFront
     int shortPacketBytes = 255;          ///< 0..255, for ShortPacket
     int garbageBytes = 2;                ///< 1.., for Garbage
     std::optional<char> genType;         ///< forces the signal set, whatever SD says
@@ -41,7 +47,7 @@ struct EmulatorOptions {
 inline constexpr int kBitsPerByte = 10;
 
 /// "none", "silent", "foreign", "delay", "late-byte", "short-packet", "long-packet",
-/// "garbage", "hang-up".
+/// "garbage", "hang-up", "late-packets", "stray-byte", "noise-front", "drop-packet".
 std::string_view FaultName(EmulatorFault fault);
 std::optional<EmulatorFault> FaultFromName(std::string_view name);
 

@@ -76,9 +76,10 @@ ChannelSummary SummarizeChannel(const Capture& capture, int channel, std::int64_
     };
     // One pass over the edges: pulses between neighbouring edges, whole periods from one
     // rising edge to the next with the falling edge between them.
-    std::optional<std::int64_t> previous;
-    std::optional<std::int64_t> lastRising;
-    std::optional<std::int64_t> fallAfterRising;
+    // -1: none yet (plain integers: GCC 12 warns falsely on optionals in this loop at -O2).
+    std::int64_t previous = -1;
+    std::int64_t lastRising = -1;
+    std::int64_t fallAfterRising = -1;
     std::int64_t total = 0;
     std::int64_t high = 0;
     std::int64_t shortest = INT64_MAX;
@@ -89,32 +90,32 @@ ChannelSummary SummarizeChannel(const Capture& capture, int channel, std::int64_
          e = capture.NextEdge(channel, *e + 1, stop)) {
         const bool rising = capture.Level(channel, *e);
         ++(rising ? summary.rising : summary.falling);
-        const bool joined = previous && Whole(capture, channel, *previous, *e);
+        const bool joined = previous >= 0 && Whole(capture, channel, previous, *e);
         if (joined) {
             keepShortest(rising ? summary.shortestLowSamples : summary.shortestHighSamples,
-                         *e - *previous);
+                         *e - previous);
         }
         if (!rising) {
-            if (lastRising && !fallAfterRising) {
+            if (lastRising >= 0 && fallAfterRising < 0) {
                 fallAfterRising = *e;
             }
         } else {
-            if (lastRising && periodic) {
-                if (!Whole(capture, channel, *lastRising, *e) || !fallAfterRising) {
+            if (lastRising >= 0 && periodic) {
+                if (!Whole(capture, channel, lastRising, *e) || fallAfterRising < 0) {
                     periodic = false; // not measured across a gap: no period
                 } else {
-                    const std::int64_t period = *e - *lastRising;
+                    const std::int64_t period = *e - lastRising;
                     total += period;
-                    high += *fallAfterRising - *lastRising;
+                    high += fallAfterRising - lastRising;
                     shortest = std::min(shortest, period);
                     longest = std::max(longest, period);
                     ++periods;
                 }
             }
             lastRising = *e;
-            fallAfterRising.reset();
+            fallAfterRising = -1;
         }
-        previous = e;
+        previous = *e;
     }
     if (!periodic || periods < 2) {
         return summary;

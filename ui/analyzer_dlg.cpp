@@ -468,38 +468,35 @@ void CAnalyzerDlg::WarnFromWorker(const QString& text) {
     }
 }
 
-namespace {
-// A piece of the worker's work for the GUI thread. Qt owns the event once posted and deletes
-// it unrun when the window has gone; what it captured is then released.
-class CWorkerEvent : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-    explicit CWorkerEvent(std::function<void()> work)
-        : QEvent(EventType()), m_work(std::move(work)) {}
-    std::function<void()> m_work;
-};
-} // namespace
-
 void CAnalyzerDlg::PostToGui(std::function<void()> work) {
-    auto* event = new CWorkerEvent(std::move(work));
-    QUILLON_HANDOFF_SENT(event);
-    QCoreApplication::postEvent(this, event); // Qt takes ownership
+    CWorkerEvent::Post(this, std::move(work));
 }
 
 bool CAnalyzerDlg::event(QEvent* event) {
-    QUILLON_HANDOFF_RECEIVED(event); // before even its type is read; no-op for other events
-    if (event->type() == CWorkerEvent::EventType()) {
-        static_cast<CWorkerEvent*>(event)->m_work();
-        return true;
-    }
-    return QDialog::event(event);
+    return CWorkerEvent::Run(event) || QDialog::event(event);
 }
 
-void CAnalyzerDlg::ShowPacketWarning(const std::string& text) {
-    WarnFromWorker(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+void CAnalyzerDlg::ReportPacketIncident(const PacketIncident& incident) {
+    QString text;
+    if (incident.kind == PacketIncident::Kind::OutOfStep) {
+        text = QString::fromUtf8(kOutOfStepText).arg(incident.firstVoided);
+    } else {
+        const std::string warning = PacketWarningText(incident.count);
+        text = QString::fromLatin1(warning.data(), static_cast<qsizetype>(warning.size()));
+    }
+    if (!m_bRunRepeats) {
+        WarnFromWorker(text); // a single run: the box, and the run waits for it
+        return;
+    }
+    // A repetition goes on: the warning is shown where it does not wait for anyone.
+    const QString line = text.simplified();
+    std::fprintf(stderr, "%s: warning: %s (packet %d)\n",
+                 qPrintable(QCoreApplication::applicationName()), line.toUtf8().constData(),
+                 incident.packet);
+    PostToGui([this, line] {
+        ++m_nRepeatWarnings;
+        emit PacketWarningShown(line, m_nRepeatWarnings);
+    });
 }
 
 void CAnalyzerDlg::ReportLinkLost() {
@@ -535,7 +532,9 @@ void CAnalyzerDlg::OnRun() {
         m_bRunHadFocus = m_buttonRun->hasFocus();
         m_bRepeating = m_bRepeat;
         m_bRepeatEnding = false;
+        m_nRepeatWarnings = 0;
     }
+    m_bRunRepeats = m_bRepeating;
     m_buttonRun->setEnabled(false);
     m_nCaptureRate = m_rate;
     m_strCaptureTrigPos = trigPos;

@@ -58,7 +58,10 @@ public:
     bool SendSettings(const char* word) { return m_link.SendSettings(word); }
     int PollTrigger() { return m_link.PollTrigger(); }
     void StartDownload() { m_link.StartDownload(); }
-    int RequestPacket(unsigned char* packet) { return m_link.RequestPacket(packet); }
+    /// One packet request on its own: 256 when its reply was one whole packet, else 0.
+    int RequestPacket(unsigned char* packet) {
+        return m_link.RequestPacket(packet).shape == PacketReply::Shape::Whole ? kPacketSize : 0;
+    }
 
     // Capture run.
     /// Run: one capture, or with repetition on, captures one after another until Stop.
@@ -134,6 +137,9 @@ signals:
     void CaptureFinished();
     void MessageShown(const QString& text);
     void RepeatChanged(bool bRepeat);
+    /// During a repetition a packet warning is shown here (and on standard error) instead of
+    /// in a box that would halt it; count: the warnings since the repetition began.
+    void PacketWarningShown(const QString& text, int count);
     void FastDownloadChanged(bool bFast);
 
 protected:
@@ -146,8 +152,8 @@ protected:
     // IAnalyzerHost
     std::chrono::milliseconds ReplyDelay() override;
     void ShowReply(const std::string& text) override;
-    void ShowPacketWarning(const std::string& text) override;
     // ICaptureHost
+    void ReportPacketIncident(const PacketIncident& incident) override;
     void Redraw() override { DrawWaveforms(); }
     void ReportLinkLost() override;
     void ReportNotTakingCommands() override;
@@ -222,6 +228,9 @@ private:
     bool m_bRepeating = false;    ///< a repetition is under way
     bool m_bRepeatEnding = false; ///< Stop pressed during it: end after this capture
     bool m_bRepeatNext = false;   ///< OnRun is starting the next capture of a repetition
+    /// The run under way belongs to a repetition: its packet warnings do not wait for the user.
+    std::atomic<bool> m_bRunRepeats{false};
+    int m_nRepeatWarnings = 0;    ///< packet warnings since the repetition began
     COpenFailures m_openFailures; ///< why listed ports could not be opened at the last search
 };
 

@@ -2,8 +2,8 @@
 // from the decoder's metadata.
 #include "ui/decoder_dlg.h"
 
+#include "capture/capture.h"
 #include "decode/decoder_args.h"
-#include "decode/decoder_library.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -34,21 +34,17 @@ constexpr const char* kNoChannelText = "(なし)";
 constexpr const char* kChooseFirstText = "デコーダを選んでください";
 constexpr int kIdRole = Qt::UserRole;
 
-const DecoderInfo* Find(const std::string& id) {
-    return CDecoderLibrary::Instance().FindDecoder(id);
-}
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
 /// The capture channel named like the decoder's channel ("rx", "SDA"), or -1.
-int MatchChannel(const ChannelNames& names, const DecoderChannel& channel) {
-    for (int n = 0; n < kExportChannels; ++n) {
-        const QString name = Q(names[static_cast<std::size_t>(n)]);
+int MatchChannel(const std::vector<std::string>& names, const DecoderChannel& channel) {
+    for (std::size_t n = 0; n < names.size(); ++n) {
+        const QString name = Q(names[n]);
         if (name.compare(Q(channel.id), Qt::CaseInsensitive) == 0 ||
             name.compare(Q(channel.name), Qt::CaseInsensitive) == 0) {
-            return n;
+            return static_cast<int>(n);
         }
     }
     return -1;
@@ -56,15 +52,16 @@ int MatchChannel(const ChannelNames& names, const DecoderChannel& channel) {
 
 } // namespace
 
-CDecoderDlg::CDecoderDlg(const ChannelNames& names, const DecoderStack& initial, QWidget* parent)
-    : QDialog(parent), m_names(names), m_stack(initial) {
+CDecoderDlg::CDecoderDlg(std::vector<std::string> names, const DecoderStack& initial,
+                         const DecoderCatalog& catalog, QWidget* parent)
+    : QDialog(parent), m_names(std::move(names)), m_catalog(catalog), m_stack(initial) {
     setWindowTitle(initial.empty() ? kAddCaption : kEditCaption);
 
     m_editFilter = new QLineEdit(this);
     m_editFilter->setPlaceholderText(kFilterHint);
     m_editFilter->setClearButtonEnabled(true);
     m_listDecoders = new QListWidget(this);
-    for (const auto& d : CDecoderLibrary::Instance().Decoders()) {
+    for (const auto& d : m_catalog.Decoders()) {
         if (!d.ReadsChannels()) {
             continue; // these only read another decoder's output: offered under the stack
         }
@@ -171,10 +168,9 @@ bool CDecoderDlg::ChooseDecoder(const QString& id) {
 }
 
 void CDecoderDlg::OnFilter(const QString& text) {
-    const auto& decoders = CDecoderLibrary::Instance();
     for (int row = 0; row < m_listDecoders->count(); ++row) {
         QListWidgetItem* item = m_listDecoders->item(row);
-        const DecoderInfo* d = decoders.FindDecoder(item->data(kIdRole).toString().toStdString());
+        const DecoderInfo* d = Find(item->data(kIdRole).toString().toStdString());
         const bool match = text.isEmpty() ||
                            (d != nullptr && (Q(d->id).contains(text, Qt::CaseInsensitive) ||
                                              Q(d->name).contains(text, Qt::CaseInsensitive) ||
@@ -223,7 +219,7 @@ void CDecoderDlg::UpdateStackList() {
     m_comboStack->clear();
     const DecoderInfo* top = m_stack.empty() ? nullptr : Find(m_stack.back().id);
     if (top != nullptr) {
-        for (const auto& d : CDecoderLibrary::Instance().Decoders()) {
+        for (const auto& d : m_catalog.Decoders()) {
             if (d.CanStackOn(*top)) {
                 m_comboStack->addItem(Q(d.id + "  " + d.longname), Q(d.id));
             }
@@ -295,11 +291,10 @@ void CDecoderDlg::BuildForm() {
         const auto addChannel = [&](const DecoderChannel& channel, bool required) {
             auto* box = new QComboBox(m_form);
             box->addItem(kNoChannelText, -1);
-            for (int n = 0; n < kExportChannels; ++n) {
-                const std::string& name = m_names[static_cast<std::size_t>(n)];
-                std::string dn("D"); // GCC 12 warns falsely (-Wrestrict) on "D" + string
-                dn += std::to_string(n);
-                box->addItem(Q(name == dn ? dn : dn + " (" + name + ")"), n);
+            for (std::size_t n = 0; n < m_names.size(); ++n) {
+                const std::string& name = m_names[n];
+                const std::string dn = DefaultChannelName(static_cast<int>(n));
+                box->addItem(Q(name == dn ? dn : dn + " (" + name + ")"), static_cast<int>(n));
             }
             const auto mapped = setup.channels.find(channel.id);
             box->setCurrentIndex(mapped == setup.channels.end() ? 0 : mapped->second + 1);

@@ -1,9 +1,9 @@
 // CDecoderDlg: choose a protocol decoder (filtered by id, name or description), map its
-// channels to D0 ... D15, set its options from its own metadata, and stack further decoders
-// on its output. Hands back a DecoderStack.
+// channels to the capture's channels, set its options from its own metadata, and stack further
+// decoders on its output. Hands back a DecoderStack.
 #pragma once
 
-#include "capture/capture_data.h"
+#include "decode/decoder_catalog.h"
 #include "decode/decoder_info.h"
 
 #include <QDialog>
@@ -26,8 +26,10 @@ namespace quillon {
 class CDecoderDlg : public QDialog {
     Q_OBJECT
 public:
-    /// names pre-fill the channel mapping; initial (may be empty) is the stack to edit.
-    CDecoderDlg(const ChannelNames& names, const DecoderStack& initial, QWidget* parent = nullptr);
+    /// names: the capture's channels, which also pre-fill the mapping; initial (may be empty)
+    /// is the stack to edit; catalog: the installed decoders (outlives the dialog).
+    CDecoderDlg(std::vector<std::string> names, const DecoderStack& initial,
+                const DecoderCatalog& catalog, QWidget* parent = nullptr);
 
     /// The stack as the user set it (valid after accept()).
     [[nodiscard]] const DecoderStack& Stack() const { return m_stack; }
@@ -61,7 +63,10 @@ private:
     std::string SaveForm();
     void UpdateStackList();
 
-    ChannelNames m_names;
+    const DecoderInfo* Find(const std::string& id) const { return m_catalog.Find(id); }
+
+    std::vector<std::string> m_names;
+    const DecoderCatalog& m_catalog;
     DecoderStack m_stack;
     int m_nEntry = 0;
     QLineEdit* m_editFilter = nullptr;

@@ -31,6 +31,13 @@ inline constexpr const char* kLinkLostText = "USBロジアナとの接続が切�
 inline constexpr const char* kNotTakingCommandsText = "USBロジアナがコマンドを受け付けません。 \r\n"
                                                       "ｹｰﾌﾞﾙを確認してください。 \r\n";
 
+// Told once when a packet reply came later than the run waited for it: from then on no reply
+// can be matched with its request, and the packets from %1 on count as not received.
+inline constexpr const char* kOutOfStepText =
+    "USBロジアナの応答が待ち時間より遅れて届きました。 \r\n"
+    "パケット %1 以降はどの要求への応答か確かめられないため、 \r\n"
+    "届かなかったものとして扱います。 \r\n";
+
 // Capturing choices, in the main window's context menu and the viewer's capture tool bar.
 inline constexpr const char* kRepeatMenuText = "連続取り込み(&R)";
 inline constexpr const char* kFastMenuText = "高速ダウンロード(&F)";

@@ -1,5 +1,12 @@
-// Marks hand-offs through Qt's event queue for ThreadSanitizer, which cannot see Qt's locks.
+// Hand-offs from worker threads to the GUI thread through Qt's event queue, marked for
+// ThreadSanitizer, which cannot see Qt's locks.
 #pragma once
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <functional>
+#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 extern "C" void AnnotateHappensBefore(const char* file, int line, const volatile void* addr);
@@ -11,3 +18,36 @@ extern "C" void AnnotateHappensAfter(const char* file, int line, const volatile 
 #define QUILLON_HANDOFF_SENT(addr) static_cast<void>(addr)
 #define QUILLON_HANDOFF_RECEIVED(addr) static_cast<void>(addr)
 #endif
+
+namespace quillon {
+
+/// A piece of a worker's work for the GUI thread. Qt owns the event once posted and deletes it
+/// unrun when the receiver has gone; what it captured is then released.
+class CWorkerEvent : public QEvent {
+public:
+    static QEvent::Type EventType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    explicit CWorkerEvent(std::function<void()> work)
+        : QEvent(EventType()), m_work(std::move(work)) {}
+    std::function<void()> m_work;
+
+    /// Posts work to receiver's thread. Any thread, while receiver exists.
+    static void Post(QObject* receiver, std::function<void()> work) {
+        auto* event = new CWorkerEvent(std::move(work));
+        QUILLON_HANDOFF_SENT(event);
+        QCoreApplication::postEvent(receiver, event); // Qt takes ownership
+    }
+    /// For the receiver's event(): runs event when it is one; true then.
+    static bool Run(QEvent* event) {
+        QUILLON_HANDOFF_RECEIVED(event); // before even its type is read
+        if (event->type() != EventType()) {
+            return false;
+        }
+        static_cast<CWorkerEvent*>(event)->m_work();
+        return true;
+    }
+};
+
+} // namespace quillon

@@ -7,12 +7,16 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
+#include <QStatusBar>
 
 namespace quillon {
 
 namespace {
 constexpr const char* kCaptureToolBarText = "取り込み";
+constexpr const char* kRepeatWarningsText = "パケット警告 %1 件: %2";
 } // namespace
 
 CViewerCaptureBar::CViewerCaptureBar(CAnalyzerDlg& dlg, QWidget* parent)
@@ -37,6 +41,20 @@ CViewerCaptureBar::CViewerCaptureBar(CAnalyzerDlg& dlg, QWidget* parent)
     connect(&dlg, &CAnalyzerDlg::FastDownloadChanged, m_actionFast, &QAction::setChecked);
     // Run is disabled for as long as a capture (or a repetition) lasts, whoever started it.
     m_buttonRun->installEventFilter(this);
+
+    // A repetition's packet warnings are shown in the status bar, where they halt nothing.
+    if (auto* window = qobject_cast<QMainWindow*>(parent)) {
+        m_labelWarnings = new QLabel(window);
+        m_labelWarnings->setObjectName(QStringLiteral("repeatWarnings"));
+        m_labelWarnings->hide();
+        window->statusBar()->addWidget(m_labelWarnings);
+        connect(&dlg, &CAnalyzerDlg::PacketWarningShown, m_labelWarnings,
+                [label = m_labelWarnings](const QString& text, int count) {
+                    label->setText(QString::fromUtf8(kRepeatWarningsText).arg(count).arg(text));
+                    label->setToolTip(text);
+                    label->show();
+                });
+    }
 }
 
 bool CViewerCaptureBar::eventFilter(QObject* watched, QEvent* event) {

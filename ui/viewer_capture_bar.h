@@ -6,6 +6,7 @@
 #include <QToolBar>
 
 class QAction;
+class QLabel;
 class QPushButton;
 
 namespace quillon {
@@ -22,6 +23,9 @@ public:
     [[nodiscard]] QAction* StopAction() const { return m_actionStop; }
     [[nodiscard]] QAction* RepeatAction() const { return m_actionRepeat; }
     [[nodiscard]] QAction* FastAction() const { return m_actionFast; }
+    /// The viewer's status bar field that shows a repetition's packet warnings (hidden while
+    /// there are none).
+    [[nodiscard]] QLabel* WarningLabel() const { return m_labelWarnings; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -32,6 +36,7 @@ private:
     QAction* m_actionStop = nullptr;
     QAction* m_actionRepeat = nullptr;
     QAction* m_actionFast = nullptr;
+    QLabel* m_labelWarnings = nullptr;
 };
 
 } // namespace quillon

@@ -1,6 +1,5 @@
 // The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
 // the viewer shows, and the annotation rows under the channels.
-#include "capture/capture_bridge.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
 
@@ -19,7 +18,7 @@ constexpr const char* kDecoderButton = "デコーダ";
 } // namespace
 
 void CViewerWnd::AttachDecoders() {
-    m_pDecoders = new CDecoderSet(this);
+    m_pDecoders = new CDecoderSet(this, false); // the view in use fills it
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(kDecoderMenu));
     m_pDecoders->AttachMenu(menu);
     if (auto* tools = findChild<QToolBar*>(QStringLiteral("viewerTools"))) {
@@ -38,7 +37,6 @@ void CViewerWnd::AttachDecoders() {
         if (!m_bLive) {
             KeepState();
         }
-        UpdateDecoderCapture();
     });
 }
 
@@ -46,27 +44,18 @@ void CViewerWnd::UpdateDecoderCapture() {
     if (!m_capture) {
         return;
     }
-    // The decoders see the names the rows show; the samples only when there is something to
-    // decode (they are a copy, two bytes a sample).
-    CaptureData data;
-    if (!m_pDecoders->Entries().empty()) {
-        data = ToCaptureData(*m_capture);
+    // The decoders see the names the rows show (the samples are shared, not copied).
+    std::vector<std::string> names;
+    for (int channel = 0; channel < ChannelCount(); ++channel) {
+        names.push_back(ChannelName(channel).toStdString());
     }
-    for (int channel = 0; channel < kExportChannels && channel < ChannelCount(); ++channel) {
-        data.names[static_cast<std::size_t>(channel)] = ChannelName(channel).toStdString();
-    }
-    m_pDecoders->SetCapture(data);
+    m_pDecoders->SetCapture(m_capture->WithNames(std::move(names)));
 }
 
 void CViewerWnd::ShowDecoderRows() {
     std::vector<ExtraRow> rows;
     for (const auto& lane : m_pDecoders->Lanes()) {
-        ExtraRow row{lane.label, {}};
-        row.boxes.reserve(lane.boxes.size());
-        for (const auto& box : lane.boxes) {
-            row.boxes.push_back({box.first, box.end, box.texts, box.colour});
-        }
-        rows.push_back(std::move(row));
+        rows.push_back({lane->label, lane});
     }
     SetExtraRows(std::move(rows));
 }

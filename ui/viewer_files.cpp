@@ -119,7 +119,9 @@ void CViewerWnd::OnLoadFinished(const CapturePtr& capture, const FileReadError& 
     }
     if (capture) {
         ShowCapture(capture, path);
-        UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+        if (!m_bUnattended) { // a picture without a user leaves the user's settings alone
+            UserSettings().setValue(QString::fromLatin1(kDirKey), QFileInfo(path).absolutePath());
+        }
     } else if (error.kind == FileReadError::Kind::Cancelled) {
         statusBar()->showMessage(Utf8(kCancelledText).arg(QFileInfo(path).fileName()), 5000);
     } else if (error.kind != FileReadError::Kind::NoSampleRate || m_bUnattended) {

@@ -92,6 +92,7 @@ public:
         m_bDirty = true;
         update();
     }
+
 protected:
     void paintEvent(QPaintEvent* /*event*/) override {
         // Widgets are painted through a redirection to the window's backing store: where that
@@ -158,7 +159,8 @@ private:
     QPoint m_drawnAt;
 };
 
-CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
+CViewerWnd::CViewerWnd(QWidget* parent, bool bUnattended)
+    : QMainWindow(parent), m_bUnattended(bUnattended) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlag(Qt::Window);
     auto* central = new QWidget(this);
@@ -215,12 +217,15 @@ CViewerWnd::CViewerWnd(QWidget* parent) : QMainWindow(parent) {
     connect(m_pLoader, &CFileLoader::Finished, this, &CViewerWnd::OnLoadFinished);
 
     QSettings settings = UserSettings();
-    m_bRelativeTime = settings.value(QString::fromLatin1(kRelativeKey), false).toBool();
+    m_bRelativeTime =
+        !m_bUnattended && settings.value(QString::fromLatin1(kRelativeKey), false).toBool();
     CreateActions();
     AttachDecoders();
 
-    // Before the first capture: the analyzer's rows, as the user named them.
-    m_state = ReadUserView(kAnalyzerChannels);
+    // Before the first capture: the analyzer's rows, as the user named them (a picture
+    // taken without a user shows them as they are).
+    m_state = m_bUnattended ? ViewState{} : ReadUserView(kAnalyzerChannels);
+    m_state.channels.resize(kAnalyzerChannels);
     for (int channel = kAnalyzerChannels - 1; channel >= 0; --channel) {
         m_order.push_back(channel);
     }
@@ -319,6 +324,13 @@ void CViewerWnd::UseLiveView() {
         return;
     }
     m_bLiveView = true;
+    if (m_bUnattended) {
+        // A picture without a user: the rows as they are, only the decoders it was given.
+        m_state = ViewState{};
+        m_state.channels.resize(kAnalyzerChannels);
+        UpdateDecoderCapture();
+        return;
+    }
     m_state = ReadUserView(kAnalyzerChannels);
     m_pDecoders->UseUserEntries();
     UpdateDecoderCapture();
@@ -348,12 +360,22 @@ void CViewerWnd::ShowCapture(CapturePtr capture, const QString& fileName) {
     m_bLiveView = false;
     m_strFile = fileName;
     m_strViewFile.clear();
-    m_state = ReadViewFor(fileName, *capture, &m_strViewFile);
+    if (m_bUnattended) {
+        // The same picture on every machine: no view kept for the file, only the decoders
+        // the picture was given.
+        m_state = ViewState{};
+        m_state.channels.resize(static_cast<std::size_t>(capture->ChannelCount()));
+    } else {
+        m_state = ReadViewFor(fileName, *capture, &m_strViewFile);
+    }
     m_order.clear();
     for (int channel = 0; channel < capture->ChannelCount(); ++channel) {
         m_order.push_back(channel); // the file's order, the first channel at the top
     }
-    m_pDecoders->UseEntries(m_state.decoders);
+    m_pDecoders->SetCapture(nullptr); // the file's decoders start on the file's capture
+    if (!m_bUnattended) {
+        m_pDecoders->UseEntries(m_state.decoders);
+    }
     m_cursorA.reset();
     m_cursorB.reset();
     m_nScrollRows = 0;
@@ -655,12 +677,9 @@ void CViewerWnd::UpdateHover(int x, int y) {
     // Over an annotation row: the text of the box under the pointer.
     if (extra >= 0) {
         const ExtraRow& row = m_scene.extraRows[static_cast<std::size_t>(extra)];
-        for (const auto& box : row.boxes) {
-            if (sample >= box.first && sample < box.end) {
-                m_strHover = QString::fromStdString(
-                    row.label + ": " + (box.texts.empty() ? std::string() : box.texts.front()));
-                break;
-            }
+        if (const LaneBox* box = row.lane ? row.lane->At(sample) : nullptr) {
+            m_strHover = QString::fromStdString(row.label + ": " +
+                                                std::string(row.lane->texts->First(box->texts)));
         }
     }
     if (m_capture && channel >= 0) {

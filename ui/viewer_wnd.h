@@ -40,7 +40,9 @@ ChannelNames UserChannelNames();
 class CViewerWnd : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CViewerWnd(QWidget* parent = nullptr);
+    /// bUnattended: a picture taken without a user, the same on every machine: none of the
+    /// user's hidden rows or decoders, messages to standard error instead of boxes.
+    explicit CViewerWnd(QWidget* parent = nullptr, bool bUnattended = false);
     ~CViewerWnd() override;
 
     /// A capture from the main window's last Run; replaces the shown capture only while the
@@ -88,8 +90,6 @@ public:
     [[nodiscard]] QMenu* ViewMenu() const { return m_menuView; }
     /// The protocol decoders whose annotation rows show under the channels.
     [[nodiscard]] CDecoderSet* Decoders() const { return m_pDecoders; }
-    /// Messages go to standard error instead of boxes (unattended runs).
-    void SetUnattended(bool bUnattended) { m_bUnattended = bUnattended; }
     /// Where the picture puts things at the canvas's size.
     [[nodiscard]] ViewerLayout Layout() const;
 

@@ -1,8 +1,9 @@
 // The viewer's decoders without the viewer: the dialog (filter, channel names, checked
 // options, stacking) and the decoder set (decoding on a capture, newest capture wins, errors
-// in their row, hiding, persistence, the annotation file).
+// in their row, hiding, persistence, the annotation file); and with it: rows under the
+// channels, and decoders that never return or crawl, which closing the viewer or a new
+// capture end at once without the GUI thread waiting.
 #include "capture/capture_bridge.h"
-#include "decode/decoder_library.h"
 #include "emulator/bench_signals.h"
 #include "ui/decoder_dlg.h"
 #include "ui/decoder_set.h"
@@ -10,23 +11,20 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#if defined(__SANITIZE_ADDRESS__)
-// libsigrokdecode loses a few strings inside GLib, which has no frame pointers: only the slow
-// unwinder sees the Python frames that tests/lsan.supp matches on those stacks.
-extern "C" const char* __asan_default_options() {
-    return "fast_unwind_on_malloc=0";
-}
-#endif
+#include <csignal>
+#include <cstdlib>
 
 using namespace quillon;
 
@@ -47,9 +45,9 @@ DecoderStack UartStack(std::int64_t baud) {
 QString LaneText(const CDecoderSet& set, const std::string& label) {
     QString text;
     for (const auto& lane : set.Lanes()) {
-        if (lane.label == label) {
-            for (const auto& box : lane.boxes) {
-                text += QString::fromStdString(box.texts.front());
+        if (lane->label == label) {
+            for (const auto& box : lane->boxes) {
+                text += QString::fromUtf8(lane->texts->First(box.texts));
             }
         }
     }
@@ -61,23 +59,38 @@ void ClearSaved() {
     QSettings("Quillon", "quillon").remove("viewer/decoders");
 }
 
+bool IsGone(pid_t pid) {
+    return pid > 0 && ::kill(pid, 0) != 0;
+}
+
 } // namespace
 
 class TestDecoderGui : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
+        ::setenv("QUILLON_DECODER", QUILLON_DECODER_PATH, 1);
+        ::setenv("SIGROKDECODE_DIR", QUILLON_TEST_DECODERS, 1); // testloop and testsleep too
         QStandardPaths::setTestModeEnabled(true);
         ClearSaved();
-        QVERIFY(CDecoderLibrary::Instance().StartError().empty());
+        CCatalogLoader loader({}, true);
+        QSignalSpy loaded(&loader, &CCatalogLoader::Loaded);
+        QVERIFY(loaded.wait(20000));
+        QCOMPARE(loaded.front().at(1).toString(), QString());
+        m_catalog = DecoderCatalog(
+            *loaded.front().at(0).value<std::shared_ptr<const std::vector<DecoderInfo>>>());
+        QVERIFY(m_catalog.Find("uart") != nullptr);
     }
     void cleanupTestCase() { ClearSaved(); }
 
     void dialogFiltersPrefillsAndChecksOptions() {
-        ChannelNames names = DefaultChannelNames();
+        std::vector<std::string> names;
+        for (int n = 0; n < 16; ++n) {
+            names.push_back(DefaultChannelName(n));
+        }
         names[13] = "scl";
         names[14] = "SDA";
-        CDecoderDlg dialog(names, {});
+        CDecoderDlg dialog(names, {}, m_catalog);
         dialog.FilterEdit()->setText("inter-integrated");
         int shown = 0;
         for (int row = 0; row < dialog.DecoderList()->count(); ++row) {
@@ -100,15 +113,17 @@ private slots:
         QCOMPARE(dialog.Stack().size(), std::size_t{2});
         QCOMPARE(dialog.Stack()[1].id, std::string("eeprom24xx"));
 
-        CDecoderDlg uart(DefaultChannelNames(), UartStack(9600));
+        CDecoderDlg uart(names, UartStack(9600), m_catalog);
         auto* baud = qobject_cast<QLineEdit*>(uart.OptionEditor("baudrate"));
         QVERIFY(baud != nullptr);
         QCOMPARE(baud->text(), QString("9600"));
         QVERIFY(qobject_cast<QComboBox*>(uart.OptionEditor("parity")) != nullptr);
-        baud->setText("fast");
-        uart.accept();
-        QVERIFY(uart.result() != QDialog::Accepted);
-        QVERIFY(uart.ErrorLabel()->text().contains("fast"));
+        for (const char* bad : {"fast", "0"}) { // 0 would make the decoder divide by zero
+            baud->setText(bad);
+            uart.accept();
+            QVERIFY(uart.result() != QDialog::Accepted);
+            QVERIFY(uart.ErrorLabel()->text().contains(bad));
+        }
         baud->setText("921600");
         qobject_cast<QComboBox*>(uart.OptionEditor("parity"))->setCurrentText("odd");
         uart.accept();
@@ -118,7 +133,7 @@ private slots:
         QCOMPARE(uart.Stack()[0].channels.at("rx"), 8);
 
         // A required channel left unmapped is named.
-        CDecoderDlg i2c(DefaultChannelNames(), {});
+        CDecoderDlg i2c(names, {}, m_catalog);
         QVERIFY(i2c.ChooseDecoder("i2c"));
         i2c.ChannelBox("scl")->setCurrentIndex(2);
         i2c.ChannelBox("sda")->setCurrentIndex(0);
@@ -131,25 +146,23 @@ private slots:
         QWidget window;
         {
             CDecoderSet set(&window);
-            set.UseUserEntries();
-            QSignalSpy lanes(&set, &CDecoderSet::LanesChanged);
             set.SetEntries({{UartStack(921600), true},
                             {{{"i2c", {{"scl", 13}, {"sda", 14}}, {}}}, true},
-                            {UartStack(0), true}});
+                            {{{"testraise", {{"data", 0}}, {}}}, true}});
             // Two captures in a row: only the second one's rows arrive.
             CaptureData quiet = Bench(10);
             std::fill(quiet.samples.begin(), quiet.samples.end(), 0xFFFF);
-            set.SetCapture(quiet);
-            set.SetCapture(Bench(10));
-            QVERIFY(lanes.wait(10000));
+            set.SetCapture(ToCapture(quiet));
+            set.SetCapture(ToCapture(Bench(10)));
+            WaitForDecoders(set);
+            QVERIFY(!set.IsDecoding());
             // Start bit, data and stop bit of each character share the row.
             QVERIFY2(LaneText(set, "UART: RX").startsWith("Start bitHStop bitStart biteStop bit"),
                      qPrintable(LaneText(set, "UART: RX").left(60)));
             QVERIFY(LaneText(set, "UART: RX").contains("Start bit!Stop bit"));
             QVERIFY(LaneText(set, "I²C: Address/Data").contains("Address write: 50"));
             // The failing third decoder: its error in a row of its own, the others intact.
-            QVERIFY(
-                LaneText(set, "UART: error").contains("Error: Protocol decoder instance uart-1"));
+            QVERIFY(LaneText(set, "Raise: error").contains("ValueError"));
 
             QTemporaryDir dir;
             QString error;
@@ -161,21 +174,27 @@ private slots:
             QVERIFY(text.startsWith("start\tend\t"));
             QVERIFY(text.contains("\tuart\tRX\tH\n"));
             QVERIFY(text.contains("\ti2c\t"));
+            QVERIFY(text.contains("\ttestraise\terror\t"));
 
             // Hidden: its rows go; the set is kept as it is.
-            lanes.clear();
+            QSignalSpy lanes(&set, &CDecoderSet::LanesChanged);
             set.OnToggle(1);
             QVERIFY(lanes.wait(10000));
             QVERIFY(LaneText(set, "I²C: Address/Data").isEmpty());
             set.OnRemove(2);
             QVERIFY(lanes.wait(10000));
-            QVERIFY(LaneText(set, "UART: error").isEmpty());
+            QVERIFY(LaneText(set, "Raise: error").isEmpty());
         }
         CDecoderSet again(&window);
-        again.UseUserEntries();
+        WaitForDecoders(again);
         QCOMPARE(again.Entries().size(), std::size_t{2});
         QCOMPARE(again.Entries()[0].stack, UartStack(921600));
         QVERIFY(!again.Entries()[1].visible);
+        // A picture without a user uses none of them.
+        CDecoderSet unattended(&window, false);
+        QVERIFY(unattended.Entries().empty());
+        QVERIFY(!unattended.IsDecoding());
+        ClearSaved();
     }
 
     void viewerShowsRowsUnderTheChannelsAndFollowsItsCapture() {
@@ -194,11 +213,12 @@ private slots:
         const ViewerLayout layout = viewer.Layout();
         int rxRow = -1;
         for (std::size_t i = 0; i < lanes.size(); ++i) {
-            rxRow = lanes[i].label == "UART: RX" ? static_cast<int>(i) : rxRow;
+            rxRow = lanes[i]->label == "UART: RX" ? static_cast<int>(i) : rxRow;
         }
         QVERIFY(rxRow >= 0);
-        const auto& h = lanes[static_cast<std::size_t>(rxRow)].boxes[1]; // after the start bit
-        QCOMPARE(h.texts.front(), std::string("H"));
+        const AnnotationLane& rx = *lanes[static_cast<std::size_t>(rxRow)];
+        const LaneBox& h = rx.boxes[1]; // after the start bit
+        QCOMPARE(rx.texts->First(h.texts), std::string_view("H"));
         const int x = layout.TraceLeft() +
                       static_cast<int>(viewer.View().XOfBoundary((h.first + h.end) / 2.0));
         const int y = layout.RowTop(static_cast<int>(layout.channels.size()) + rxRow) + 5;
@@ -211,9 +231,47 @@ private slots:
         viewer.SetLiveCapture(ToCapture(quiet));
         WaitForDecoders(*viewer.Decoders());
         QCOMPARE(viewer.Decoders()->Lanes().size(), std::size_t{1});
-        QVERIFY(viewer.Decoders()->Lanes()[0].boxes.empty());
+        QVERIFY(viewer.Decoders()->Lanes()[0]->boxes.empty());
         viewer.Decoders()->SetEntries({});
+        ClearSaved();
     }
+
+    void decodersThatNeverReturnEndWithTheViewerAtOnce() {
+        // One decoder that loops for ever, one that sleeps 20 ms per sample (80 s a capture).
+        // They are the file's decoders, kept with its view.
+        QTemporaryDir dir;
+        const QString file = dir.filePath("bench.vcd");
+        QPointer<CViewerWnd> viewer = new CViewerWnd; // deletes itself when closed
+        viewer->show();
+        viewer->ShowCapture(ToCapture(Bench(10)), file);
+        viewer->Decoders()->SetEntries({{{{"testsleep", {{"data", 0}}, {}}}, true},
+                                        {{{"testloop", {{"data", 1}}, {}}}, true}});
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->Decoders()->DecoderProcessId() > 0, 10000);
+        QTest::qWait(300);
+        const pid_t slow = viewer->Decoders()->DecoderProcessId();
+        QVERIFY(viewer->Decoders()->IsDecoding());
+
+        // A new capture ends the decode under way within a second.
+        QElapsedTimer clock;
+        clock.start();
+        viewer->ShowCapture(ToCapture(Bench(1)), file); // read again: the same decoders
+        QVERIFY(clock.elapsed() < 200);                 // the GUI thread does not wait for it
+        QTRY_VERIFY_WITH_TIMEOUT(IsGone(slow), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->Decoders()->DecoderProcessId() > 0, 10000);
+        const pid_t next = viewer->Decoders()->DecoderProcessId();
+
+        // Closing the viewer ends it too, the GUI thread never waiting on the decoder.
+        clock.restart();
+        viewer->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(viewer.isNull());
+        QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(IsGone(next), 1000);
+        ClearSaved();
+    }
+
+private:
+    DecoderCatalog m_catalog;
 };
 
 QTEST_MAIN(TestDecoderGui)

@@ -1,8 +1,10 @@
 // The viewer as a user reaches it: opened by a double click on the main window's waveform,
 // zoomed with the wheel, cursors A and B placed by clicks, the status bar read; it follows
 // the next Run keeping its zoom, and a file that does not fit leaves it as it was.
+#include "device/protocol.h"
 #include "emulator_port.h"
 #include "message_box_closer.h"
+#include "support/extra_rows.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/viewer_capture_bar.h"
@@ -131,7 +133,7 @@ private slots:
         QCOMPARE(viewer->CursorA(), *edge);
 
         // A row of annotations under the channels (as a protocol decoder adds them).
-        viewer->SetExtraRows({ExtraRow{"UART", {AnnotationBox{0, 4032, {"H"}, 0}}}});
+        viewer->SetExtraRows({test::OneBoxRow("UART", 0, 4032, "H")});
         QTest::mouseMove(canvas, QPoint(kNamesWidthPx + 300, canvas->height() - 40));
         QCOMPARE(viewer->HoverText(), QStringLiteral("UART: H"));
         viewer->SetExtraRows({});
@@ -193,6 +195,53 @@ private slots:
         QVERIFY(!bar->RepeatAction()->isChecked());
         viewer->close();
         dlg.close();
+    }
+    // A packet warning does not halt a repetition: it is counted in the viewer's status bar
+    // and the captures go on. A single run keeps its box.
+    void repetitionShowsPacketWarningsWithoutHalting() {
+        EmulatorOptions faulty;
+        faulty.fault = EmulatorFault::LongPacket;
+        faulty.faultPacket = 7;
+        std::optional<CAnalyzerEmulator> analyzer;
+        QVERIFY(test::StartEmulatorOnCom3(analyzer, faulty));
+        test::MessageBoxCloser closer;
+        CAnalyzerDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        dlg.SetFastDownload(true);
+        dlg.OnOpenViewer();
+        QPointer<CViewerWnd> viewer = dlg.Viewer();
+        auto* bar = viewer->findChild<CViewerCaptureBar*>();
+        QVERIFY(bar != nullptr && bar->WarningLabel() != nullptr);
+        QVERIFY(!bar->WarningLabel()->isVisible());
+
+        dlg.SetRepeat(true);
+        QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
+        QSignalSpy warned(&dlg, &CAnalyzerDlg::PacketWarningShown);
+        bar->RunAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(finished.size() >= 3, 3 * kRunTimeoutMs);
+        QVERIFY(dlg.IsRepeating());
+        bar->StopAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsRepeating() && !dlg.IsCapturing(), kRunTimeoutMs);
+        QVERIFY(closer.m_texts.isEmpty()); // no box held the captures up
+        QVERIFY(warned.size() >= 3);
+        const QString text = QString::fromStdString(PacketWarningText(257)).simplified();
+        QCOMPARE(warned.last().at(0).toString(), text);
+        QCOMPARE(warned.last().at(1).toInt(), static_cast<int>(warned.size()));
+        QVERIFY(bar->WarningLabel()->isVisible());
+        QVERIFY2(bar->WarningLabel()->text().contains(QStringLiteral("%1 件").arg(warned.size())),
+                 qPrintable(bar->WarningLabel()->text()));
+        // The bytes beyond packet 7 came with it: packets 6 and 7 are hatched, not wrong.
+        QCOMPARE(viewer->Capture()->MissingCount(), std::int64_t{256});
+
+        dlg.SetRepeat(false);
+        const auto warnedInRepetition = warned.size();
+        RunOnce(dlg);
+        QCOMPARE(closer.m_texts, QStringList{QString::fromStdString(PacketWarningText(257))});
+        QCOMPARE(warned.size(), warnedInRepetition); // the box instead of the status text
+        viewer->close();
+        dlg.close();
+        QVERIFY(test::StartEmulatorOnCom3(m_emulator));
     }
 };
 

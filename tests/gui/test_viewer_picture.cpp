@@ -3,6 +3,7 @@
 // deepest zoom, samples not received carry no trace (per channel), rows scrolled under the
 // axis leave it alone; and the trace columns agree with a sample-by-sample count at any zoom.
 #include "display/viewer_picture.h"
+#include "support/extra_rows.h"
 
 #include <QGuiApplication>
 #include <QTest>
@@ -232,8 +233,7 @@ private slots:
 
     void extraRowsShowTheirOwnNameAndBoxesUnderTheChannels() {
         Picture picture(Quiet(kSamples).Finish());
-        picture.scene.extraRows = {
-            ExtraRow{"24xx EEPROM: Warnings", {AnnotationBox{1000, 2000, {"H"}, 1}}}};
+        picture.scene.extraRows = {test::OneBoxRow("24xx EEPROM: Warnings", 1000, 2000, "H", 1)};
         picture.Draw();
         const ViewerLayout layout = LayoutForScene(kWidth, kHeight, picture.scene);
         QCOMPARE(layout.extraRows, 1);

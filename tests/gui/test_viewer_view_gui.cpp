@@ -107,9 +107,7 @@ private slots:
         QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
         qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
-        // The decoders' library (and its Python) starts where a saved decoder is first read:
-        // here, on the main thread, which also ends it at exit.
-        CDecoderSet(nullptr).UseEntries({QStringLiteral("+uart:rx=D0")});
+        qputenv("QUILLON_DECODER", QUILLON_DECODER_PATH); // the one just built
     }
 
     void aFileKeepsItsOwnViewAndNoOtherFileGetsIt() {
@@ -166,7 +164,10 @@ private slots:
         QCOMPARE(viewer->ChannelName(3), QStringLiteral("TX"));
         QVERIFY(!viewer->IsChannelVisible(5));
         QCOMPARE(viewer->ChannelColourOf(7), QRgb{0xff123456});
-        QCOMPARE(viewer->Decoders()->Entries().size(), std::size_t{1});
+        // The decoders once their metadata has come from the decoding process; kept as they
+        // were meanwhile.
+        QCOMPARE(viewer->Decoders()->SavedEntries().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->Decoders()->Entries().size(), std::size_t{1}, 10000);
         QCOMPARE(viewer->Decoders()->Entries()[0].stack, Uart(3));
 
         // The file replaced by another capture: its channel 3 now has another name, so the

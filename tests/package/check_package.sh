@@ -7,7 +7,9 @@ work=$(mktemp -d /tmp/quillon-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/root" >/dev/null
-for f in bin/quillon bin/quillon-cli bin/quillon-emu share/man/man1/quillon.1.gz \
+for f in bin/quillon bin/quillon-cli bin/quillon-emu libexec/quillon/quillon-decoder \
+         libexec/quillon/quillon-cli-full \
+         share/man/man1/quillon.1.gz \
          share/man/man1/quillon-cli.1.gz share/man/man1/quillon-emu.1.gz \
          share/doc/quillon/copyright share/doc/quillon/changelog.gz \
          share/icons/hicolor/48x48/apps/quillon.png; do

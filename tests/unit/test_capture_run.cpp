@@ -25,7 +25,7 @@ public:
     std::atomic<int> m_nLinkLost{0};
     std::atomic<int> m_nFinished{0};
     std::atomic<int> m_nNotTaking{0};
-    void ShowPacketWarning(const std::string&) override { ++m_nWarnings; }
+    void ReportPacketIncident(const PacketIncident&) override { ++m_nWarnings; }
     void ReportNotTakingCommands() override { ++m_nNotTaking; }
     void Redraw() override { ++m_nRedraws; }
     void ReportLinkLost() override { ++m_nLinkLost; }
@@ -158,6 +158,24 @@ TEST_F(CaptureRunTest, PendingStopCostsExactlyOnePoll) {
     EXPECT_TRUE(result.stopped);
     EXPECT_TRUE(test::WaitFor([&] { return far.Commands().size() == 68; }, 1000ms));
     EXPECT_EQ(far.Commands(), Expected({"REQTR\r", "CAP\r"}));
+}
+
+// The poll during which Stop is pressed is answered only after the arm and the download
+// command have gone out: its reply must not land among the packets.
+TEST_F(CaptureRunTest, ALatePollReplyIsLetGoBeforeTheDownload) {
+    m_analyzer.m_triggerOnPoll = 0;
+    FarEnd far(m_pty, [this](const std::string& c) {
+        if (c == "REQTR\r" && m_analyzer.m_nPolls == 2) {
+            m_flags.m_bStopRequest = 1;
+            std::this_thread::sleep_for(100ms); // the analyzer answers only now
+        }
+        return m_analyzer.Answer(c);
+    });
+    m_flags.m_bTriggerMode = 1;
+    const auto result = Run();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.packetsAccepted, 64);
+    EXPECT_EQ(m_host.m_nWarnings, 0);
 }
 
 TEST_F(CaptureRunTest, HangUpStopsRequestsAndIsReportedOnce) {

@@ -52,10 +52,13 @@ const DecoderInfo* Lookup(const std::string& id) {
     return nullptr;
 }
 
-std::variant<DecoderStack, ArgError> Parse(const std::string& argument) {
-    ChannelNames names = DefaultChannelNames();
+std::variant<DecoderStack, ArgError> Parse(const std::string& argument, int channels = 16) {
+    std::vector<std::string> names;
+    for (int n = 0; n < channels; ++n) {
+        names.push_back("D" + std::to_string(n));
+    }
     names[13] = "scl";
-    return ParseDecoderArg(argument, Lookup, names);
+    return ParseDecoderArg(argument, Lookup, ChannelChoice{names, channels});
 }
 
 TEST(DecoderArg, ReadsChannelsOptionsAndStacks) {
@@ -76,6 +79,18 @@ TEST(DecoderArg, ReadsChannelsOptionsAndStacks) {
     EXPECT_EQ(i2c[0].channels.at("scl"), 13);
     EXPECT_EQ(i2c[0].channels.at("sda"), 14);
     EXPECT_EQ(i2c[1].id, "eeprom24xx");
+    EXPECT_EQ(DecoderIdsOf("i2c:scl=scl:sda=14,eeprom24xx"),
+              (std::vector<std::string>{"i2c", "eeprom24xx"}));
+    EXPECT_EQ(ChannelsOf(i2c), (std::vector<int>{13, 14}));
+
+    // A capture of more channels than the analyzer's: any of them by Dn; a saved decoder
+    // (no capture at hand) may name any.
+    const auto wide = std::get<DecoderStack>(Parse("uart:rx=D40", 48));
+    EXPECT_EQ(wide[0].channels.at("rx"), 40);
+    EXPECT_TRUE(std::holds_alternative<ArgError>(Parse("uart:rx=D48", 48)));
+    EXPECT_EQ(std::get<DecoderStack>(ParseDecoderArg("uart:rx=D300", Lookup, ChannelChoice{}))[0]
+                  .channels.at("rx"),
+              300);
 }
 
 TEST(DecoderArg, ErrorsNameWhatIsWrong) {
@@ -86,6 +101,10 @@ TEST(DecoderArg, ErrorsNameWhatIsWrong) {
         {"uart:speed=9600", "unknown option or channel 'speed'"},
         {"uart:baudrate=fast", "invalid value 'fast' for option 'baudrate'"},
         {"uart:baudrate=96.5", "invalid value '96.5'"},
+        // The decoders divide by a number whose default is above 0: 0 is refused up front.
+        {"uart:baudrate=0", "invalid value '0' for option 'baudrate' of decoder 'uart' (a whole "
+                            "number above 0, like its default 115200)"},
+        {"uart:baudrate=-9600", "invalid value '-9600'"},
         {"uart:parity=even", "invalid value 'even' for option 'parity' of decoder 'uart' (one of "
                              "none, odd)"},
         {"uart:stop_bits=2", "invalid value '2'"},
@@ -134,12 +153,17 @@ TEST(AnnotationArg, ClassesWinOverRowsAndUnnamedDecodersAreHidden) {
 
 TEST(AnnotationText, LinesAndRecords) {
     const Annotation a{1000, 1054, 0, 0, 1, {"Hello", "H"}};
-    EXPECT_EQ(FormatAnnotationLine(a, "uart-1", false, 200'000), "uart-1: Hello");
-    EXPECT_EQ(FormatAnnotationLine(a, "uart-1", true, 200'000),
+    const SamplePeriod period = SamplePeriod::FromPicoseconds(200'000);
+    EXPECT_EQ(FormatAnnotationLine(a, "uart-1", false, period), "uart-1: Hello");
+    EXPECT_EQ(FormatAnnotationLine(a, "uart-1", true, period),
               "1000-1054 200-210.8 us uart-1: Hello");
+    // A period that is no whole number of picoseconds: times from the exact period.
+    EXPECT_EQ(FormatAnnotationLine(a, "uart-1", true, *SamplePeriod::Fraction(1, 3'000'000)),
+              "1000-1054 333.333-351.333 us uart-1: Hello");
     EXPECT_EQ(FormatTime(0), "0 s");
     EXPECT_EQ(FormatTime(1'500'000'000), "1.5 ms");
-    EXPECT_EQ(FormatAnnotationRecord({4, 6, 0, 0, 1, {"a\tb"}}, Uart(), 20'000),
+    EXPECT_EQ(FormatAnnotationRecord({4, 6, 0, 0, 1, {"a\tb"}}, Uart(),
+                                     SamplePeriod::FromPicoseconds(20'000)),
               "80 ns\t120 ns\t4\t6\tuart\tRX\ta b\n");
     EXPECT_EQ(OptionValueText(1.0), "1.0");
     EXPECT_EQ(OptionValueText(std::int64_t{-1}), "-1");

@@ -363,6 +363,7 @@ TEST_P(EmuModelFaults, ShapeOfTheReplies) {
     options.fault = GetParam().fault;
     options.faultPacket = 1;
     options.delay = milliseconds(75);
+    options.gap = milliseconds(20);
     options.shortPacketBytes = GetParam().shortBytes;
     CAnalyzerModel model(options, t0);
     const auto ident = model.Handle("REQPN", t0);
@@ -433,27 +434,54 @@ TEST_P(EmuModelFaults, ShapeOfTheReplies) {
         EXPECT_TRUE(packet1[0].hangUpAfter);
         EXPECT_EQ(packet1[0].bytes, p1);
         break;
+    case EmulatorFault::LatePackets:
+        // From packet 1 on, text replies as ever.
+        EXPECT_EQ(ident[0].due, t0);
+        EXPECT_EQ(packet0[0].due, t0);
+        EXPECT_EQ(packet1[0].due, t0 + milliseconds(75));
+        EXPECT_EQ(packet2[0].due, t0 + milliseconds(75));
+        EXPECT_EQ(packet1[0].bytes, p1);
+        break;
+    case EmulatorFault::StrayByte:
+        ASSERT_EQ(packet1.size(), 2u);
+        EXPECT_EQ(packet1[0].bytes, p1);
+        EXPECT_EQ(packet1[1].bytes.size(), 1u);
+        EXPECT_NE(packet1[1].bytes[0], 'K');
+        EXPECT_EQ(packet1[1].due, t0 + milliseconds(20));
+        break;
+    case EmulatorFault::NoiseFront: {
+        // Two noise bytes and the packet but its last byte, which comes 20 ms later.
+        ASSERT_EQ(packet1.size(), 2u);
+        EXPECT_EQ(packet1[0].bytes.size(), 2u + 255u);
+        EXPECT_EQ(packet1[0].bytes.substr(2), p1.substr(0, 255));
+        EXPECT_EQ(packet1[1].bytes, p1.substr(255));
+        EXPECT_EQ(packet1[1].due, t0 + milliseconds(20));
+        EXPECT_EQ(ident[0].bytes, "KPNQUILLNV01\r"); // text replies clean
+        break;
+    }
+    case EmulatorFault::DropPacket:
+        EXPECT_TRUE(packet1.empty());
+        break;
     case EmulatorFault::None:
         break;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, EmuModelFaults,
-                         ::testing::Values(FaultCase{EmulatorFault::Silent, 255},
-                                           FaultCase{EmulatorFault::Foreign, 255},
-                                           FaultCase{EmulatorFault::Delay, 255},
-                                           FaultCase{EmulatorFault::LateByte, 255},
-                                           FaultCase{EmulatorFault::ShortPacket, 255},
-                                           FaultCase{EmulatorFault::ShortPacket, 100},
-                                           FaultCase{EmulatorFault::ShortPacket, 0},
-                                           FaultCase{EmulatorFault::LongPacket, 255},
-                                           FaultCase{EmulatorFault::Garbage, 255},
-                                           FaultCase{EmulatorFault::HangUp, 255}),
-                         [](const auto& info) {
-                             std::string name(FaultName(info.param.fault));
-                             std::erase(name, '-');
-                             return name + std::to_string(info.param.shortBytes);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Table, EmuModelFaults,
+    ::testing::Values(
+        FaultCase{EmulatorFault::Silent, 255}, FaultCase{EmulatorFault::Foreign, 255},
+        FaultCase{EmulatorFault::Delay, 255}, FaultCase{EmulatorFault::LateByte, 255},
+        FaultCase{EmulatorFault::ShortPacket, 255}, FaultCase{EmulatorFault::ShortPacket, 100},
+        FaultCase{EmulatorFault::ShortPacket, 0}, FaultCase{EmulatorFault::LongPacket, 255},
+        FaultCase{EmulatorFault::Garbage, 255}, FaultCase{EmulatorFault::HangUp, 255},
+        FaultCase{EmulatorFault::LatePackets, 255}, FaultCase{EmulatorFault::StrayByte, 255},
+        FaultCase{EmulatorFault::NoiseFront, 255}, FaultCase{EmulatorFault::DropPacket, 255}),
+    [](const auto& info) {
+        std::string name(FaultName(info.param.fault));
+        std::erase(name, '-');
+        return name + std::to_string(info.param.shortBytes);
+    });
 
 } // namespace
 } // namespace quillon

@@ -75,7 +75,7 @@ ReadCase TwentyWires() {
     for (int w = 0; w < 20; ++w) {
         const char id = static_cast<char>('A' + w);
         c.text += std::string("$var wire 1 ") + id + " w" + std::to_string(w) + " $end\n";
-        c.names.push_back("w" + std::to_string(w));
+        c.names.push_back(std::string("w").append(std::to_string(w)));
         std::string levels;
         for (int i = 0; i < 6; ++i) {
             levels += (i + w) % 3 == 0 ? '1' : '0';
@@ -84,7 +84,7 @@ ReadCase TwentyWires() {
     }
     c.text += "$enddefinitions $end\n";
     for (int i = 0; i <= 6; ++i) {
-        c.text += "#" + std::to_string(i * 5) + "\n";
+        c.text.append("#").append(std::to_string(i * 5)).append("\n");
         for (int w = 0; i < 6 && w < 20; ++w) {
             const char level = c.levels[static_cast<std::size_t>(w)][static_cast<std::size_t>(i)];
             if (i == 0 ||

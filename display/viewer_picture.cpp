@@ -25,6 +25,9 @@ constexpr QRgb kTickColour = 0xff646464;
 constexpr QRgb kHatchColour = 0xffb0b0b0;
 constexpr QRgb kTriggerColour = 0xffd00000;
 constexpr QRgb kCursorAColour = 0xff0060ff;
+constexpr QRgb kMarkerColour = 0xff9020c0;
+constexpr QRgb kHighlightColour = 0xffff8c00;
+constexpr int kHighlightBarPx = 4;
 constexpr QRgb kCursorBColour = 0xff00a040;
 constexpr QRgb kTextColour = 0xff000000;
 constexpr int kHatchPeriodPx = 6;
@@ -375,6 +378,31 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
             }
         }
     }
+    for (const auto& marker : scene.markers) {
+        const int x = BoundaryX(view, marker.sample);
+        if (haveCapture && x >= 0 && x < view.widthPx) {
+            px.VLine(left + x, 0, contentBottom, kMarkerColour, true);
+        }
+    }
+    if (scene.highlight && haveCapture) {
+        // At least a few pixels wide, so a one-sample glitch in the whole view still shows.
+        int x0 = BoundaryX(view, scene.highlight->first);
+        int x1 = BoundaryX(view, scene.highlight->end);
+        if (x1 - x0 < 4) {
+            const int middle = (x0 + x1) / 2;
+            x0 = middle - 2;
+            x1 = middle + 2;
+        }
+        if (x1 >= 0 && x0 < view.widthPx) {
+            px.Fill(left + std::max(x0, 0), rowsTop - kHighlightBarPx,
+                    left + std::min(x1 + 1, view.widthPx), rowsTop - 1, kHighlightColour);
+            for (const int x : {x0, x1}) {
+                if (x >= 0 && x < view.widthPx) {
+                    px.VLine(left + x, rowsTop, contentBottom, kHighlightColour);
+                }
+            }
+        }
+    }
     const std::pair<const std::optional<std::int64_t>*, QRgb> cursors[] = {
         {&scene.cursorA, kCursorAColour}, {&scene.cursorB, kCursorBColour}};
     for (const auto& [cursor, colour] : cursors) {
@@ -465,6 +493,17 @@ void DrawViewer(QImage& image, const ViewerScene& scene) {
         }
     };
     markerLabel(haveCapture ? capture->TriggerSample() : std::nullopt, kTriggerColour, "T");
+    for (const auto& marker : scene.markers) {
+        const int x = BoundaryX(view, marker.sample);
+        if (haveCapture && x >= 0 && x < view.widthPx) {
+            const QString name = QString::fromStdString(marker.name);
+            const int y = 1; // the cursors' letters are drawn over it
+            painter.fillRect(left + x + 1, y, metrics.horizontalAdvance(name) + 4, metrics.height(),
+                             QColor::fromRgb(kBackground));
+            painter.setPen(QColor::fromRgb(kMarkerColour));
+            painter.drawText(left + x + 3, y + metrics.ascent(), name);
+        }
+    }
     markerLabel(scene.cursorA, kCursorAColour, "A");
     markerLabel(scene.cursorB, kCursorBColour, "B");
     painter.setPen(QColor::fromRgb(kTextColour));

@@ -29,6 +29,12 @@ struct ExtraRow {
 /// "UART: RX data").
 std::string ExtraRowName(const std::string& label);
 
+/// A marker the user placed: a dashed line at a sample boundary, its name on the axis.
+struct SceneMarker {
+    std::int64_t sample = 0;
+    std::string name;
+};
+
 /// Everything the picture shows. The pointers must stay valid during DrawViewer.
 struct ViewerScene {
     const Capture* capture = nullptr; ///< null: no samples yet (the rows show their names)
@@ -46,6 +52,10 @@ struct ViewerScene {
     std::optional<std::int64_t> cursorB;
     std::vector<ExtraRow> extraRows;
     std::string footer; ///< a line of text under the rows (period, samples, length)
+    std::vector<SceneMarker> markers;
+    /// Samples [first, end) picked out (a match found, an annotation chosen in the table):
+    /// framed through the rows and barred under the axis.
+    std::optional<SampleRange> highlight;
 };
 
 /// A trace's high level lies this far below its row's top line, its low level this far above

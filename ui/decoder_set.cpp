@@ -313,6 +313,31 @@ void CDecoderSet::OnDecoded(std::uint64_t /*request*/,
     emit LanesChanged();
 }
 
+std::shared_ptr<const SearchAnnotations> CDecoderSet::ForSearch() const {
+    auto found = std::make_shared<SearchAnnotations>();
+    for (std::size_t r = 0; m_results && r < m_results->size() && r < m_resultStacks.size(); ++r) {
+        const DecoderStack& stack = m_resultStacks[r];
+        const std::vector<int> channels = ChannelsOf(stack);
+        for (const auto& setup : stack) {
+            found->decoders.push_back(setup.id);
+        }
+        for (const auto& lane : (*m_results)[r].lanes) {
+            if (lane->decoder < 0 || static_cast<std::size_t>(lane->decoder) >= stack.size()) {
+                continue; // a message row
+            }
+            const std::string& id = stack[static_cast<std::size_t>(lane->decoder)].id;
+            for (const auto& box : lane->boxes) {
+                std::vector<std::string> texts;
+                for (const auto text : lane->TextsOf(box)) {
+                    texts.emplace_back(text);
+                }
+                found->items.push_back({id, {}, box.first, box.end, std::move(texts), channels});
+            }
+        }
+    }
+    return found;
+}
+
 bool CDecoderSet::NeedFullCatalog(After after, int entry) {
     if (m_bFullCatalog || std::exchange(m_bFullCatalogFailed, false)) {
         return false; // known, or the error is to be shown (the next try asks again)

@@ -8,6 +8,7 @@
 #include "capture/capture.h"
 #include "decode/annotation_layout.h"
 #include "decode/decoder_catalog.h"
+#include "search/matcher.h"
 #include "ui/decode_runner.h"
 
 #include <QObject>
@@ -60,6 +61,8 @@ public:
     [[nodiscard]] const std::vector<std::shared_ptr<const AnnotationLane>>& Lanes() const {
         return m_lanes;
     }
+    /// The latest decode's annotations as conditions (ann=) search them.
+    [[nodiscard]] std::shared_ptr<const SearchAnnotations> ForSearch() const;
     /// True while a decode for the latest capture or set (or the decoders' metadata it
     /// needs) is still on its way.
     [[nodiscard]] bool IsDecoding() const;

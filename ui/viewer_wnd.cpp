@@ -221,6 +221,7 @@ CViewerWnd::CViewerWnd(QWidget* parent, bool bUnattended)
         !m_bUnattended && settings.value(QString::fromLatin1(kRelativeKey), false).toBool();
     CreateActions();
     AttachDecoders();
+    CreateHuntTools(m_menuView);
 
     // Before the first capture: the analyzer's rows, as the user named them (a picture
     // taken without a user shows them as they are).
@@ -333,6 +334,7 @@ void CViewerWnd::UseLiveView() {
     }
     m_state = ReadUserView(kAnalyzerChannels);
     m_pDecoders->UseUserEntries();
+    LoadMarkers();
     UpdateDecoderCapture();
 }
 
@@ -381,6 +383,7 @@ void CViewerWnd::ShowCapture(CapturePtr capture, const QString& fileName) {
     m_nScrollRows = 0;
     m_view = FitAll(capture->SampleCount(), Layout().TraceWidth());
     SetCapture(std::move(capture));
+    LoadMarkers();
 }
 
 void CViewerWnd::SetExtraRows(std::vector<ExtraRow> rows) {
@@ -732,6 +735,7 @@ void CViewerWnd::PlaceCursor(bool bCursorB, int x, int y) {
     }
     (bCursorB ? m_cursorB : m_cursorA) = SnapBoundary(x, y);
     Redraw();
+    OnCursorsMoved();
 }
 
 void CViewerWnd::SetRelativeTime(bool bRelative) {
@@ -787,6 +791,12 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->position().y() < layout.RowsTop() &&
+            mouse->position().x() >= layout.TraceLeft()) {
+            // On the time axis: a marker there.
+            AddMarker(std::llround(m_view.SampleAtX(mouse->position().x() - layout.TraceLeft())));
+            return true;
+        }
         const int channel = layout.ChannelAtY(mouse->position().toPoint().y());
         if (mouse->position().x() < layout.TraceLeft() && channel >= 0) {
             OnRenameChannel(channel);
@@ -818,6 +828,10 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         m_pressFirstSample = m_view.firstSample;
         m_bPressShift = (mouse->modifiers() & Qt::ShiftModifier) != 0;
         m_drag = Drag::Pending;
+        if (m_pressPos.y() < layout.RowsTop()) {
+            m_drag = Drag::ZoomRange; // a drag along the time axis picks the range to fit
+            return true;
+        }
         const double x = m_pressPos.x() - layout.TraceLeft();
         for (const auto& [cursor, drag] :
              {std::pair{m_cursorB, Drag::CursorB}, std::pair{m_cursorA, Drag::CursorA}}) {
@@ -838,6 +852,12 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
             ScrollTo(m_pressFirstSample - (pos.x() - m_pressPos.x()) / m_view.pixelsPerSample);
         } else if (m_drag == Drag::CursorA || m_drag == Drag::CursorB) {
             PlaceCursor(m_drag == Drag::CursorB, pos.x(), pos.y());
+        } else if (m_drag == Drag::ZoomRange) {
+            const auto [first, end] =
+                std::minmax(std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft())),
+                            std::llround(m_view.SampleAtX(pos.x() - layout.TraceLeft())));
+            m_scene.highlight = SampleRange{first, end};
+            Redraw();
         }
         UpdateHover(pos.x(), pos.y());
         return true;
@@ -846,6 +866,17 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && m_drag == Drag::Pending) {
             PlaceCursor(m_bPressShift, m_pressPos.x(), m_pressPos.y());
+        } else if (m_drag == Drag::ZoomRange) {
+            const int x = mouse->position().toPoint().x();
+            m_scene.highlight.reset();
+            if (std::abs(x - m_pressPos.x()) > kDragThresholdPx) {
+                const auto [first, end] =
+                    std::minmax(std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft())),
+                                std::llround(m_view.SampleAtX(x - layout.TraceLeft())));
+                ZoomToRange(first, std::max(end, first + 1));
+            } else {
+                Redraw();
+            }
         }
         m_drag = Drag::None;
         return true;

@@ -9,6 +9,7 @@
 #include "capture/capture_data.h"
 #include "display/viewer_picture.h"
 #include "measure/view_math.h"
+#include "search/matcher.h"
 #include "ui/viewer_state.h"
 
 #include <QImage>
@@ -20,14 +21,20 @@
 #include <vector>
 
 class QAction;
+class QDockWidget;
 class QLabel;
+class QLineEdit;
+class QTableView;
+class QTableWidget;
 class QMenu;
 class QProgressBar;
 class QScrollBar;
+class QToolBar;
 class QToolButton;
 
 namespace quillon {
 
+class CAnnotationModel;
 class CDecoderSet;
 class CFileLoader;
 class CViewerCanvas;
@@ -118,6 +125,8 @@ public:
     /// Sets cursor A (or B) at the picture's x, y as a click there would, snapped to an edge
     /// of the row at y.
     void PlaceCursor(bool bCursorB, int x, int y);
+    /// Puts cursor A (or B) at a sample boundary, or takes it away.
+    void SetCursor(bool bCursorB, std::optional<std::int64_t> boundary);
     /// Asks for a channel's new name.
     void OnRenameChannel(int channel);
     /// Renames a channel (empty: its own name again) and keeps the name with the view.
@@ -134,6 +143,57 @@ public:
     /// capture's start; only for captures with a trigger.
     void SetRelativeTime(bool bRelative);
     [[nodiscard]] bool IsRelativeTime() const { return m_bRelativeTime; }
+
+    // Hunting (ui/viewer_hunt.cpp): find, markers, zoom to a range, the annotation table
+    // and the statistics.
+    /// The find bar's condition (also for captures repeated until it matches).
+    [[nodiscard]] QString FindCondition() const;
+    void SetFindCondition(const QString& condition);
+    /// Shows the find bar and puts the keyboard in it (Ctrl+F).
+    void OnFind();
+    /// Goes to the next (or previous) match, wrapping around, searching first when the
+    /// condition changed. False when nothing matches or the condition is refused.
+    bool FindNext(bool bForward = true);
+    /// The match shown (0-based) and how many there are; -1 and 0 when none.
+    [[nodiscard]] int FindIndex() const { return m_nFindIndex; }
+    [[nodiscard]] int FindCount() const { return static_cast<int>(m_matches.size()); }
+    /// "k / n 件", or why the condition was refused (with its column).
+    [[nodiscard]] QString FindStatus() const;
+    /// The samples picked out in the picture (a match, an annotation), if any.
+    [[nodiscard]] const std::optional<SampleRange>& Highlight() const { return m_scene.highlight; }
+    /// Picks out samples [first, end) and scrolls them into view (zooming out when they
+    /// do not fit).
+    void ShowRange(std::int64_t first, std::int64_t end);
+
+    struct Marker {
+        std::int64_t sample = 0;
+        QString name;
+    };
+    [[nodiscard]] const std::vector<Marker>& Markers() const { return m_markers; }
+    /// Adds a marker at a sample boundary (named M1, M2, ... when name is empty).
+    void AddMarker(std::int64_t sample, const QString& name = {});
+    /// A marker at the pointer over the traces, else at cursor A, else mid-view (M).
+    void OnAddMarker();
+    void RenameMarker(int index, const QString& name);
+    void RemoveMarker(int index);
+    /// Fits samples [first, end) into the view.
+    void ZoomToRange(std::int64_t first, std::int64_t end);
+    /// "A-B を拡大": fits the cursors.
+    void OnZoomToCursors();
+    /// Docks (shown on demand): the markers, the annotation table, the statistics.
+    [[nodiscard]] QTableWidget* MarkerTable() const { return m_tableMarkers; }
+    [[nodiscard]] QTableView* AnnotationTable() const { return m_tableAnnotations; }
+    [[nodiscard]] CAnnotationModel* Annotations() const { return m_pAnnotations; }
+    [[nodiscard]] QLineEdit* AnnotationFilter() const { return m_editAnnotationFilter; }
+    [[nodiscard]] QTableWidget* StatsTable() const { return m_tableStats; }
+    void ShowMarkers();
+    void ShowAnnotationTable();
+    void ShowStatistics();
+    /// Writes the annotations shown (filtered) as CSV: those starting in view, or between
+    /// the cursors. False with error set when it cannot be written.
+    bool ExportAnnotations(const QString& path, bool bBetweenCursors, QString& error);
+    /// The statistics table as tab-separated text.
+    [[nodiscard]] QString StatisticsText() const;
 
 signals:
     /// The shown capture changed (a Run, a file); annotations may have to follow.
@@ -175,6 +235,18 @@ private:
     void AttachDecoders();
     void ShowDecoderRows();
     void UpdateDecoderCapture();
+    // Hunting (ui/viewer_hunt.cpp).
+    void CreateHuntTools(QMenu* viewMenu);
+    void CreateDocks();
+    void RunFind();
+    void ShowMatch();
+    void UpdateFindLabel();
+    void KeepMarkers();
+    void LoadMarkers();
+    void FillMarkerTable();
+    void UpdateStatistics();
+    void UpdateAnnotationModel();
+    void OnCursorsMoved();
 
     CViewerCanvas* m_canvas = nullptr;
     QScrollBar* m_scrollBar = nullptr;
@@ -210,8 +282,28 @@ private:
     bool m_bLoadShown = false; ///< the last read that ended was shown
 
     // Mouse: a press either drags a cursor, pans, or (released in place) places a cursor.
-    enum class Drag { None, Pending, Pan, CursorA, CursorB };
+    enum class Drag { None, Pending, Pan, CursorA, CursorB, ZoomRange };
     Drag m_drag = Drag::None;
+
+    // Hunting.
+    QToolBar* m_barFind = nullptr;
+    QLineEdit* m_editFind = nullptr;
+    QLabel* m_labelFind = nullptr;
+    QString m_strSearched; ///< the condition m_matches belong to
+    std::vector<Match> m_matches;
+    bool m_bMatchesCut = false; ///< more matches than kept
+    int m_nFindIndex = -1;
+    QString m_strFindError;
+    std::vector<Marker> m_markers;
+    QDockWidget* m_dockMarkers = nullptr;
+    QTableWidget* m_tableMarkers = nullptr;
+    QDockWidget* m_dockAnnotations = nullptr;
+    QTableView* m_tableAnnotations = nullptr;
+    CAnnotationModel* m_pAnnotations = nullptr;
+    QLineEdit* m_editAnnotationFilter = nullptr;
+    QDockWidget* m_dockStats = nullptr;
+    QTableWidget* m_tableStats = nullptr;
+    bool m_bFillingMarkers = false;
     QPoint m_pressPos;
     double m_pressFirstSample = 0.0;
     bool m_bPressShift = false;

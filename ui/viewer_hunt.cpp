@@ -121,12 +121,15 @@ void CViewerWnd::CreateHuntTools(QMenu* viewMenu) {
     m_editFind->setPlaceholderText(Utf8(kFindPrompt));
     m_editFind->setClearButtonEnabled(true);
     m_editFind->setMinimumWidth(320);
+    m_editFind->setMaximumWidth(560); // room beside it for the buttons and "k / n"
+
     m_barFind->addWidget(m_editFind);
     m_barFind->addAction(Utf8(kPreviousButton), this, [this] { FindNext(false); });
     m_barFind->addAction(Utf8(kNextButton), this, [this] { FindNext(true); });
     m_labelFind = new QLabel(m_barFind);
     m_labelFind->setObjectName(QStringLiteral("findStatus"));
     m_labelFind->setContentsMargins(8, 0, 8, 0);
+    m_labelFind->setMinimumWidth(160);
     m_barFind->addWidget(m_labelFind);
     connect(m_editFind, &QLineEdit::returnPressed, this,
             [this] { FindNext((QApplication::keyboardModifiers() & Qt::ShiftModifier) == 0); });
@@ -200,6 +203,11 @@ void CViewerWnd::CreateDocks() {
     m_tableAnnotations->verticalHeader()->setDefaultSectionSize(
         m_tableAnnotations->fontMetrics().height() + 4);
     m_tableAnnotations->horizontalHeader()->setStretchLastSection(true);
+    // Widths set, not measured: measuring would read every one of millions of rows.
+    const int em = m_tableAnnotations->fontMetrics().horizontalAdvance(QLatin1Char('M'));
+    m_tableAnnotations->horizontalHeader()->resizeSection(CAnnotationModel::kStart, 8 * em);
+    m_tableAnnotations->horizontalHeader()->resizeSection(CAnnotationModel::kDecoder, 6 * em);
+    m_tableAnnotations->horizontalHeader()->resizeSection(CAnnotationModel::kRow, 6 * em);
     annotationLayout->addWidget(m_tableAnnotations);
     auto* buttons = new QHBoxLayout;
     auto* copy = new QPushButton(Utf8(kCopyText), annotations);
@@ -570,6 +578,7 @@ void CViewerWnd::FillMarkerTable() {
         }
         m_tableMarkers->setItem(row, 2, ReadOnly(delta));
     }
+    m_tableMarkers->resizeColumnsToContents();
     m_bFillingMarkers = false;
 }
 

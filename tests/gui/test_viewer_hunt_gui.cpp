@@ -179,6 +179,13 @@ private slots:
         QCOMPARE(m_viewer->Markers().size(), std::size_t{2});
         QCOMPARE(m_viewer->Markers()[0].name, QStringLiteral("ack"));
 
+        // M typed into the find bar is a letter of the condition, not a marker.
+        m_viewer->OnFind();
+        QTest::keyClicks(m_viewer->findChild<QLineEdit*>(QStringLiteral("findCondition")),
+                         QStringLiteral("M"));
+        QCOMPARE(m_viewer->Markers().size(), std::size_t{2});
+        QCOMPARE(m_viewer->FindCondition(), QStringLiteral("M"));
+
         // Kept with the file's view.
         m_viewer = std::make_unique<CViewerWnd>();
         m_viewer->setAttribute(Qt::WA_DeleteOnClose, false);

@@ -261,7 +261,12 @@ void CViewerWnd::CreateDocks() {
     connect(exportCursors, &QPushButton::clicked, this, [exportRows] { exportRows(true); });
     m_dockAnnotations = MakeDock(this, kAnnotationsTitle, QStringLiteral("annotationDock"),
                                  annotations, Qt::RightDockWidgetArea);
-    connect(m_pDecoders, &CDecoderSet::LanesChanged, this, &CViewerWnd::UpdateAnnotationModel);
+    connect(m_pDecoders, &CDecoderSet::LanesChanged, this, [this] {
+        UpdateAnnotationModel();
+        if (m_strSearched.contains(QStringLiteral("ann="), Qt::CaseInsensitive)) {
+            m_strSearched.clear(); // searched again, in the new annotations, at the next F3
+        }
+    });
 
     // Statistics: one line per row shown.
     auto* stats = new QWidget(this);

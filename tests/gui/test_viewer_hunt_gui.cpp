@@ -3,7 +3,9 @@
 // to a range, the annotation table (filter, jump, export) and the statistics of a known
 // capture.
 #include "capture/capture.h"
+#include "capture/capture_bridge.h"
 #include "display/viewer_picture.h"
+#include "emulator/bench_signals.h"
 #include "ui/annotation_table.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
@@ -82,6 +84,7 @@ private slots:
     void initTestCase() {
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
         qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+        qputenv("QUILLON_DECODER", QUILLON_DECODER_PATH); // the one just built
     }
 
     void init() {
@@ -270,6 +273,40 @@ private slots:
         QVERIFY(part.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(part.readAll()),
                  QStringLiteral("sample,start_s,decoder,row,text\n900,0.0009,UART,TX,ERR 2\n"));
+    }
+
+    void annotationsOfTheViewersDecodersAreFoundAndListed() {
+        // The emulated bench's UART ("Hello from Quillon!") on D8, decoded by the viewer.
+        CaptureData bench;
+        bench.rate = 10;
+        bench.samples = SampleSignals(SignalSet::Bench, 10, 0, 4032);
+        m_viewer->ShowCapture(ToCapture(bench), m_dir.filePath(QStringLiteral("bench.vcd")));
+        m_viewer->Decoders()->SetEntries(
+            {{{{"uart",
+                {{"rx", 8}},
+                {{"baudrate", std::int64_t{921600}}, {"format", std::string("ascii")}}}},
+              true}});
+        WaitForDecoders(*m_viewer->Decoders());
+        QVERIFY(!m_viewer->Decoders()->Lanes().empty());
+        QVERIFY(m_viewer->Annotations()->rowCount() > 20);
+
+        m_viewer->SetFindCondition(QStringLiteral("ann=uart:Q"));
+        QVERIFY(m_viewer->FindNext());
+        QVERIFY(m_viewer->FindCount() >= 1);
+        const SampleRange found = *m_viewer->Highlight();
+        // The table, filtered to the same text, starts with the annotation found.
+        m_viewer->ShowAnnotationTable();
+        m_viewer->AnnotationFilter()->setText(QStringLiteral("Q"));
+        CAnnotationModel* model = m_viewer->Annotations();
+        QTRY_VERIFY(model->rowCount() >= 1 && model->rowCount() < 10);
+        QCOMPARE(model->RangeOf(0).first, found.first);
+        // A decoder not in the set is refused where it is named.
+        m_viewer->SetFindCondition(QStringLiteral("ann=spi:x"));
+        QVERIFY(!m_viewer->FindNext());
+        QVERIFY2(m_viewer->FindStatus().startsWith(QStringLiteral("5 文字目")),
+                 qPrintable(m_viewer->FindStatus()));
+        m_viewer->Decoders()->SetEntries({});
+        QFile::remove(ViewFileBeside(m_dir.filePath(QStringLiteral("bench.vcd"))));
     }
 
     void statisticsOfTheClockBetweenTheCursors() {

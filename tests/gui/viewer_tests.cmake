@@ -18,3 +18,7 @@ add_dependencies(test_viewer_view_gui quillon-decoder)
 
 # The hunting tools: find, markers, zoom to a range, the annotation table, the statistics.
 quillon_add_gui_test(test_viewer_hunt_gui ${CMAKE_CURRENT_LIST_DIR}/test_viewer_hunt_gui.cpp)
+target_link_libraries(test_viewer_hunt_gui PRIVATE quillon_emulator)
+target_compile_definitions(test_viewer_hunt_gui PRIVATE
+    QUILLON_DECODER_PATH="$<TARGET_FILE:quillon-decoder>")
+add_dependencies(test_viewer_hunt_gui quillon-decoder)

@@ -829,8 +829,8 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         m_bPressShift = (mouse->modifiers() & Qt::ShiftModifier) != 0;
         m_drag = Drag::Pending;
         if (m_pressPos.y() < layout.RowsTop()) {
-            m_drag = Drag::ZoomRange; // a drag along the time axis picks the range to fit
-            return true;
+            // A drag along the time axis picks the range to fit; a click places a cursor.
+            m_drag = Drag::ZoomRange; // unless a cursor's line is grabbed there
         }
         const double x = m_pressPos.x() - layout.TraceLeft();
         for (const auto& [cursor, drag] :
@@ -875,7 +875,7 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
                                 std::llround(m_view.SampleAtX(x - layout.TraceLeft())));
                 ZoomToRange(first, std::max(end, first + 1));
             } else {
-                Redraw();
+                PlaceCursor(m_bPressShift, m_pressPos.x(), m_pressPos.y()); // a click, as anywhere
             }
         }
         m_drag = Drag::None;

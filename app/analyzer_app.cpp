@@ -98,8 +98,10 @@ void CAnalyzerApp::ApplyOptions(CAnalyzerDlg& dlg) const {
 
 int CAnalyzerApp::RunViewer() {
     if (m_options.screenshot.isEmpty()) {
-        auto* viewer = new CViewerWnd;        // Qt deletes it when it is closed
-        viewer->OpenFile(m_options.openFile); // a file that does not fit: a box, an empty view
+        // The window first, then the file: a big file comes in while the window shows its
+        // progress. A file that does not fit: a box, an empty view.
+        auto* viewer = new CViewerWnd; // Qt deletes it when it is closed
+        viewer->OpenFile(m_options.openFile);
         viewer->show();
         return QApplication::exec();
     }
@@ -112,7 +114,7 @@ int CAnalyzerApp::RunViewer() {
         }
         viewer.Decoders()->SetEntryArgs(args);
     }
-    if (!viewer.OpenFile(m_options.openFile)) {
+    if (!viewer.LoadFile(m_options.openFile)) {
         return 1;
     }
     WaitForDecoders(*viewer.Decoders());
@@ -127,9 +129,11 @@ int CAnalyzerApp::RunViewer() {
                      "shows no annotations\n",
                      static_cast<long long>(kDecodeWait.count() / 1000));
     }
-    if (!viewer.SaveScreenshot(m_options.screenshot)) {
-        std::fprintf(stderr, "quillon: cannot write %s\n", qPrintable(m_options.screenshot));
-        return 1;
+    std::string reason;
+    if (!viewer.SaveScreenshot(m_options.screenshot, reason)) {
+        std::fprintf(stderr, "quillon: cannot write %s: %s\n", qPrintable(m_options.screenshot),
+                     reason.c_str());
+        return kCliWriteFailed; // as the main window's screenshot
     }
     std::printf("%s\n", qPrintable(QFileInfo(m_options.screenshot).absoluteFilePath()));
     return 0;

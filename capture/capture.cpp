@@ -175,52 +175,59 @@ struct Capture::Data {
 
 std::int64_t Capture::Data::FindDiffering(int channel, std::int64_t pos, std::int64_t end,
                                           bool c) const {
+    if (pos >= end) {
+        return end;
+    }
     const auto& plane = planes[static_cast<std::size_t>(channel)];
     const auto& summary = levels[static_cast<std::size_t>(channel)];
-    const int top = static_cast<int>(summary.size()) - 1;
-    std::int64_t i = pos;
-    while (i < end) {
-        const std::int64_t w = i >> kFanShift;
-        if ((i & (kWordBits - 1)) != 0 || end - i < kWordBits) {
-            const int lo = static_cast<int>(i & (kWordBits - 1));
-            const int hi =
-                static_cast<int>(std::min<std::int64_t>(kWordBits, end - (w << kFanShift)));
-            const std::uint64_t word =
-                c ? ~plane[static_cast<std::size_t>(w)] : plane[static_cast<std::size_t>(w)];
-            if (const std::uint64_t diff = word & Mask(lo, hi); diff != 0) {
-                return (w << kFanShift) + std::countr_zero(diff);
-            }
-            i = (w << kFanShift) + hi;
-            continue;
-        }
-        // The largest block starting here that ends before end.
-        int level = 0;
-        while (level < top) {
-            const std::int64_t span = WordsPerBlock(level + 1);
-            if (w % span != 0 || (w + span) * kWordBits > end) {
-                break;
-            }
-            ++level;
-        }
-        for (;;) {
-            const std::int64_t block = w >> (kFanShift * level);
-            const auto& lv = summary[static_cast<std::size_t>(level)];
-            if (!TestBit(lv.mixed, block)) {
-                if (TestBit(lv.first, block) != c) {
-                    return i;
-                }
-                i += WordsPerBlock(level) * kWordBits;
-                break;
-            }
-            if (level == 0) {
-                const std::uint64_t word =
-                    c ? ~plane[static_cast<std::size_t>(w)] : plane[static_cast<std::size_t>(w)];
-                return (w << kFanShift) + std::countr_zero(word);
-            }
-            --level; // its first child starts here too
-        }
+    const auto wordOf = [&](std::int64_t w) {
+        return c ? ~plane[static_cast<std::size_t>(w)] : plane[static_cast<std::size_t>(w)];
+    };
+    // The word of pos, from pos on.
+    const std::int64_t w = pos >> kFanShift;
+    if (const std::uint64_t diff = wordOf(w) & ~Mask(0, static_cast<int>(pos & (kWordBits - 1)));
+        diff != 0) {
+        return std::min(end, (w << kFanShift) + std::countr_zero(diff));
     }
-    return end;
+    // Blocks not wholly c: mixed, or of the other level. 64 of them a summary word.
+    const auto candidates = [&](int level, std::int64_t word) -> std::uint64_t {
+        const SummaryLevel& lv = summary[static_cast<std::size_t>(level)];
+        if (word >= static_cast<std::int64_t>(lv.mixed.size())) {
+            return 0;
+        }
+        const std::uint64_t first = lv.first[static_cast<std::size_t>(word)];
+        return lv.mixed[static_cast<std::size_t>(word)] | (c ? ~first : first);
+    };
+    // Up: the first such block after w's, among the siblings on each level, then among the
+    // parents' later siblings. O(levels), each a word of summary bits.
+    std::int64_t block = w + 1;
+    int level = 0;
+    const int top = static_cast<int>(summary.size()) - 1;
+    for (;;) {
+        if ((block * WordsPerBlock(level)) << kFanShift >= end) {
+            return end;
+        }
+        const std::int64_t word = block >> kFanShift;
+        if (const std::uint64_t found =
+                candidates(level, word) & ~Mask(0, static_cast<int>(block & (kWordBits - 1)));
+            found != 0) {
+            block = (word << kFanShift) + std::countr_zero(found);
+            break;
+        }
+        if (level >= top) {
+            return end;
+        }
+        block = word + 1;
+        ++level;
+    }
+    // Down: the first child not wholly c, to a word of samples.
+    for (; level > 0; --level) {
+        block = (block << kFanShift) + std::countr_zero(candidates(level - 1, block));
+    }
+    if ((block << kFanShift) >= end) {
+        return end;
+    }
+    return std::min(end, (block << kFanShift) + std::countr_zero(wordOf(block)));
 }
 
 std::int64_t Capture::Data::FindLastDiffering(int channel, std::int64_t lo, std::int64_t hi,
@@ -287,11 +294,24 @@ const SamplePeriod& Capture::Period() const {
 }
 
 const std::string& Capture::ChannelName(int channel) const {
-    return m_data->names[static_cast<std::size_t>(channel)];
+    return ChannelNames()[static_cast<std::size_t>(channel)];
 }
 
 const std::vector<std::string>& Capture::ChannelNames() const {
-    return m_data->names;
+    return m_names ? *m_names : m_data->names;
+}
+
+std::shared_ptr<const Capture> Capture::WithNames(std::vector<std::string> names) const {
+    names.resize(m_data->names.size());
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        if (names[c].empty()) {
+            names[c] = ChannelNames()[c];
+        }
+    }
+    auto renamed = std::make_shared<Capture>(Key());
+    renamed->m_data = m_data;
+    renamed->m_names = std::make_shared<const std::vector<std::string>>(std::move(names));
+    return renamed;
 }
 
 std::optional<std::int64_t> Capture::TriggerSample() const {

@@ -48,6 +48,7 @@ class Capture {
 public:
     /// Captures are made only by CaptureBuilder.
     class Key {
+        friend class Capture;
         friend class CaptureBuilder;
         Key() = default;
     };
@@ -102,10 +103,16 @@ public:
     /// Bytes held for the samples and their summaries.
     [[nodiscard]] std::uint64_t MemoryBytes() const;
 
+    /// The same capture under other channel names (one per channel; missing ones keep
+    /// theirs), sharing the samples: what a viewer writes after the user renamed channels.
+    [[nodiscard]] std::shared_ptr<const Capture> WithNames(std::vector<std::string> names) const;
+
 private:
     friend class CaptureBuilder;
     struct Data;
     std::shared_ptr<const Data> m_data;
+    /// Names given by WithNames, else null (the names are the data's).
+    std::shared_ptr<const std::vector<std::string>> m_names;
 };
 
 using CapturePtr = std::shared_ptr<const Capture>;

@@ -4,37 +4,11 @@
 #pragma once
 
 #include "capture/capture.h"
-#include "capture/capture_data.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
-#include <utility>
-#include <vector>
 
 namespace quillon {
-
-/// A capture's edges, found once: per channel the samples i whose level differs from sample
-/// i - 1 (both received), ascending; and the runs of samples not received.
-struct EdgeIndex {
-    std::array<std::vector<std::int64_t>, kAnalyzerChannels> edges;
-    std::vector<std::pair<std::int64_t, std::int64_t>> gaps; ///< [first, end) not received
-    std::int64_t sampleCount = 0;
-
-    /// True when a sample in [from, to) was not received.
-    [[nodiscard]] bool HasGap(std::int64_t from, std::int64_t to) const;
-};
-
-EdgeIndex IndexEdges(const CaptureData& capture);
-
-/// Level of channel at sample i (i inside the capture).
-inline bool LevelAt(const CaptureData& capture, int channel, std::int64_t i) {
-    return ((capture.samples[static_cast<std::size_t>(i)] >> channel) & 1U) != 0;
-}
-
-/// The edge of channel nearest to boundary (in samples), if one lies within maxDistance.
-std::optional<std::int64_t> NearestEdge(const EdgeIndex& index, int channel, double boundary,
-                                        double maxDistance);
 
 /// What the pointer over one channel at one sample tells: the level and, where the edges
 /// exist without a gap between them, the pulse, the period and the time high in it. In
@@ -45,9 +19,6 @@ struct PulseInfo {
     std::optional<std::int64_t> periodSamples; ///< between successive edges of one direction
     std::optional<std::int64_t> highSamples;   ///< time high within that period
 };
-/// nullopt when the sample lies outside the capture or was not received.
-std::optional<PulseInfo> MeasureAt(const CaptureData& capture, const EdgeIndex& index, int channel,
-                                   std::int64_t sample);
 
 /// One channel over the whole capture.
 struct ChannelSummary {
@@ -60,10 +31,6 @@ struct ChannelSummary {
     std::optional<double> periodSamples;
     std::optional<double> dutyCycle; ///< 0 .. 1, high time over period
 };
-ChannelSummary SummarizeChannel(const CaptureData& capture, const EdgeIndex& index, int channel);
-
-// The same on the capture model; per channel, only that channel's gaps count. The EdgeIndex
-// forms above go once the viewer draws from the model.
 
 /// The edge of channel nearest to boundary (in samples), if one lies within maxDistance; the
 /// later one when two are as near.

@@ -8,7 +8,6 @@
 namespace quillon {
 
 namespace {
-constexpr int kMinRowPx = 12;
 
 double MinPixelsPerSample(std::int64_t sampleCount, int widthPx) {
     return sampleCount > 0
@@ -72,13 +71,19 @@ std::int64_t SampleAtColumn(const Viewport& view, double column) {
     return static_cast<std::int64_t>(std::floor(view.firstSample + column / view.pixelsPerSample));
 }
 
-std::vector<TimeTick> TimeTicks(const Viewport& view, std::int64_t periodPs, int minSpacingPx) {
+std::int64_t ColumnsBefore(const Viewport& view, std::int64_t i) {
+    return static_cast<std::int64_t>(std::ceil(view.XOfBoundary(static_cast<double>(i))));
+}
+
+std::vector<TimeTick> TimeTicks(const Viewport& view, const SamplePeriod& period,
+                                double originSample, int minSpacingPx) {
     std::vector<TimeTick> ticks;
-    if (periodPs <= 0 || view.pixelsPerSample <= 0.0) {
+    const double psPerSample = period.Seconds() * 1e12;
+    if (!(psPerSample > 0.0) || view.pixelsPerSample <= 0.0) {
         return ticks;
     }
     // The smallest 1-2-5 step (in ps) whose spacing is at least minSpacingPx.
-    const double pxPerPs = view.pixelsPerSample / static_cast<double>(periodPs);
+    const double pxPerPs = view.pixelsPerSample / psPerSample;
     std::int64_t step = 1;
     int stepExp = 0;
     for (;;) {
@@ -114,27 +119,53 @@ std::vector<TimeTick> TimeTicks(const Viewport& view, std::int64_t periodPs, int
         }
     }
     const int decimals = std::max(0, unit->exp - stepExp);
-    const double startPs = view.firstSample * static_cast<double>(periodPs);
-    const double endPs = view.SampleAtX(view.widthPx) * static_cast<double>(periodPs);
+    const double startPs = (view.firstSample - originSample) * psPerSample;
+    const double endPs = (view.SampleAtX(view.widthPx) - originSample) * psPerSample;
     for (auto t = static_cast<std::int64_t>(std::ceil(startPs / static_cast<double>(step))) * step;
          static_cast<double>(t) <= endPs; t += step) {
         TimeTick tick;
         tick.timePs = t;
         tick.x = static_cast<int>(std::lround((static_cast<double>(t) - startPs) * pxPerPs));
         char text[48];
+        // + 0.0: no "-0" at the origin.
         std::snprintf(text, sizeof text, "%.*f %s", decimals,
-                      static_cast<double>(t) / static_cast<double>(unit->ps), unit->name);
+                      static_cast<double>(t) / static_cast<double>(unit->ps) + 0.0, unit->name);
         tick.label = text;
         ticks.push_back(std::move(tick));
     }
     return ticks;
 }
 
-int ViewerLayout::TraceRowAtY(int y) const {
-    if (y < axisHeightPx || rowHeightPx <= 0) {
+int ViewerLayout::RowsBottom() const {
+    return std::max(axisHeightPx, height - footerHeightPx);
+}
+
+int ViewerLayout::MaxScrollPx() const {
+    return std::max(0, ContentHeightPx() - (RowsBottom() - RowsTop()));
+}
+
+int ViewerLayout::FirstRowShown() const {
+    return rowHeightPx > 0 ? std::min(RowCount(), scrollPx / rowHeightPx) : 0;
+}
+
+int ViewerLayout::EndRowShown() const {
+    if (rowHeightPx <= 0) {
+        return 0;
+    }
+    const int lastY = RowsBottom() - RowsTop() + scrollPx; // exclusive, in content pixels
+    return std::min(RowCount(), (lastY + rowHeightPx - 1) / rowHeightPx);
+}
+
+int ViewerLayout::RowAtY(int y) const {
+    if (y < RowsTop() || y >= RowsBottom() || rowHeightPx <= 0) {
         return -1;
     }
-    const int row = (y - axisHeightPx) / rowHeightPx;
+    const int row = (y - axisHeightPx + scrollPx) / rowHeightPx;
+    return row < RowCount() ? row : -1;
+}
+
+int ViewerLayout::TraceRowAtY(int y) const {
+    const int row = RowAtY(y);
     return row < static_cast<int>(channels.size()) ? row : -1;
 }
 
@@ -144,26 +175,28 @@ int ViewerLayout::ChannelAtY(int y) const {
 }
 
 int ViewerLayout::ExtraRowAtY(int y) const {
-    if (y < axisHeightPx || rowHeightPx <= 0) {
-        return -1;
-    }
-    const int row = (y - axisHeightPx) / rowHeightPx - static_cast<int>(channels.size());
-    return row >= 0 && row < extraRows ? row : -1;
+    const int row = RowAtY(y) - static_cast<int>(channels.size());
+    return RowAtY(y) >= 0 && row >= 0 ? row : -1;
 }
 
-ViewerLayout LayoutViewer(int width, int height, const RowVisibility& visible, int extraRows) {
+int ViewerLayout::RowOfChannel(int channel) const {
+    const auto it = std::find(channels.begin(), channels.end(), channel);
+    return it == channels.end() ? -1 : static_cast<int>(it - channels.begin());
+}
+
+ViewerLayout LayoutViewer(int width, int height, std::vector<int> channels, int extraRows,
+                          int scrollPx, int nameWidthPx) {
     ViewerLayout layout;
     layout.width = std::max(width, 1);
     layout.height = std::max(height, 1);
-    for (int channel = kViewerChannels - 1; channel >= 0; --channel) {
-        if (visible[static_cast<std::size_t>(channel)]) {
-            layout.channels.push_back(channel);
-        }
-    }
+    layout.nameWidthPx = std::max(nameWidthPx, 0);
+    layout.channels = std::move(channels);
     layout.extraRows = std::max(extraRows, 0);
     const int rows = std::max(layout.RowCount(), 1);
-    const int available = layout.height - layout.axisHeightPx - layout.footerHeightPx;
-    layout.rowHeightPx = std::max(kMinRowPx, available / rows);
+    const int available = layout.RowsBottom() - layout.RowsTop();
+    layout.rowHeightPx =
+        std::clamp(available / rows, ViewerLayout::kMinRowPx, ViewerLayout::kMaxRowPx);
+    layout.scrollPx = std::clamp(scrollPx, 0, layout.MaxScrollPx());
     return layout;
 }
 

@@ -1,6 +1,8 @@
 // The main window: its controls, the picture, the boxes and the menu over the capture session.
 #include "ui/analyzer_dlg.h"
 
+#include "capture/capture_bridge.h"
+
 #include "display/timebase.h"
 #include "display/waveform.h"
 #include "ui/about_dlg.h"
@@ -28,6 +30,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 #include <QValidator>
 
 #include <cstdio>
@@ -460,14 +463,27 @@ void CAnalyzerDlg::UpdateRateLabel() {
 void CAnalyzerDlg::OnOpenViewer() {
     if (!m_pViewer) {
         m_pViewer = new CViewerWnd(this); // deletes itself when closed
-        m_pViewer->addToolBar(new CViewerCaptureBar(m_session, m_pViewer));
+        auto* bar = new CViewerCaptureBar(m_session, m_pViewer);
+        m_pViewer->addToolBar(bar);
+        CViewerWnd* viewer = m_pViewer;
+        bar->SetConditionSource([viewer] { return viewer->FindCondition(); });
+        // A hunt that found its capture shows the match once that capture is in the viewer.
+        connect(&m_session, &CCaptureSession::StateChanged, viewer,
+                [viewer, bar](const auto& state) {
+                    if (state.foundIn > 0 && state.phase == SessionState::Phase::Idle) {
+                        QTimer::singleShot(0, viewer, [viewer, bar] {
+                            viewer->SetFindCondition(bar->LastCondition());
+                            viewer->FindNext(true);
+                        });
+                    }
+                });
         connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
             if (m_pViewer && HasCapture()) {
-                m_pViewer->SetLiveCapture(CurrentCapture());
+                m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));
             }
         });
         if (HasCapture()) {
-            m_pViewer->SetLiveCapture(CurrentCapture());
+            m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));
         }
     }
     m_pViewer->show();

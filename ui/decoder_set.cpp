@@ -51,17 +51,15 @@ std::vector<std::string> NamesOf(const CapturePtr& capture) {
 
 } // namespace
 
-CDecoderSet::CDecoderSet(QWidget* parent, bool useSaved)
-    : QObject(parent), m_parent(parent), m_bUseSaved(useSaved) {
+CDecoderSet::CDecoderSet(QWidget* parent, bool useSaved) : QObject(parent), m_parent(parent) {
     connect(&m_runner, &CDecodeRunner::Decoded, this, &CDecoderSet::OnDecoded);
-    if (m_bUseSaved) {
-        LoadSaved();
+    if (useSaved) {
+        UseUserEntries();
     }
 }
 
-void CDecoderSet::LoadSaved() {
-    const QStringList saved =
-        QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList();
+void CDecoderSet::Load(const QStringList& saved) {
+    m_entries.clear();
     m_pendingTexts.clear();
     m_bPendingArgs = false;
     std::vector<std::string> ids;
@@ -71,20 +69,46 @@ void CDecoderSet::LoadSaved() {
             ids.push_back(std::move(id));
         }
     }
-    if (!m_pendingTexts.empty()) {
+    if (m_pendingTexts.empty()) {
+        FillMenu();
+        Rerun();
+    } else if (std::all_of(ids.begin(), ids.end(),
+                           [this](const std::string& id) { return m_catalog.Find(id); })) {
+        ResolvePending(); // every decoder is known already
+    } else {
+        // The rows of the set before go now; the new ones come with the decoders' metadata.
+        m_nRequest = m_runner.Start(nullptr, {}, {});
+        Clear();
         RequestCatalog(std::move(ids), false);
     }
 }
 
-void CDecoderSet::Save() const {
-    if (!m_bUseSaved) {
-        return;
-    }
+void CDecoderSet::UseUserEntries() {
+    m_bUseSaved = true;
+    Load(QSettings(kSettingsOrg, kSettingsApp).value(kSettingsKey).toStringList());
+}
+
+void CDecoderSet::UseEntries(const QStringList& saved) {
+    m_bUseSaved = false;
+    Load(saved);
+}
+
+QStringList CDecoderSet::SavedEntries() const {
     QStringList saved;
+    // Entries still waiting for their decoders' metadata keep their saved form.
+    for (const auto& text : m_pendingTexts) {
+        saved << QString::fromStdString(text);
+    }
     for (const auto& entry : m_entries) {
         saved << QString::fromStdString(SaveDecoderEntry(entry));
     }
-    QSettings(kSettingsOrg, kSettingsApp).setValue(kSettingsKey, saved);
+    return saved;
+}
+
+void CDecoderSet::Save() const {
+    if (m_bUseSaved) {
+        QSettings(kSettingsOrg, kSettingsApp).setValue(kSettingsKey, SavedEntries());
+    }
 }
 
 void CDecoderSet::RequestCatalog(std::vector<std::string> ids, bool all) {
@@ -218,10 +242,12 @@ void CDecoderSet::SetEntries(std::vector<DecoderEntry> entries) {
         }
         m_entries.clear();
         RequestCatalog(std::move(unknown), false);
+        emit EntriesEdited();
         return;
     }
     FillMenu();
     Rerun();
+    emit EntriesEdited();
 }
 
 void CDecoderSet::Clear() {
@@ -285,6 +311,31 @@ void CDecoderSet::OnDecoded(std::uint64_t /*request*/,
     }
     FillMenu();
     emit LanesChanged();
+}
+
+std::shared_ptr<const SearchAnnotations> CDecoderSet::ForSearch() const {
+    auto found = std::make_shared<SearchAnnotations>();
+    for (std::size_t r = 0; m_results && r < m_results->size() && r < m_resultStacks.size(); ++r) {
+        const DecoderStack& stack = m_resultStacks[r];
+        const std::vector<int> channels = ChannelsOf(stack);
+        for (const auto& setup : stack) {
+            found->decoders.push_back(setup.id);
+        }
+        for (const auto& lane : (*m_results)[r].lanes) {
+            if (lane->decoder < 0 || static_cast<std::size_t>(lane->decoder) >= stack.size()) {
+                continue; // a message row
+            }
+            const std::string& id = stack[static_cast<std::size_t>(lane->decoder)].id;
+            for (const auto& box : lane->boxes) {
+                std::vector<std::string> texts;
+                for (const auto text : lane->TextsOf(box)) {
+                    texts.emplace_back(text);
+                }
+                found->items.push_back({id, {}, box.first, box.end, std::move(texts), channels});
+            }
+        }
+    }
+    return found;
 }
 
 bool CDecoderSet::NeedFullCatalog(After after, int entry) {

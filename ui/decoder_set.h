@@ -1,4 +1,5 @@
-// CDecoderSet: the viewer's protocol decoders. Keeps the user's decoders (QSettings), offers
+// CDecoderSet: the viewer's protocol decoders. Keeps the user's decoders (QSettings) or a
+// file's own (kept by the viewer with the file's view), offers
 // them in a menu (add, edit, hide, remove, save the annotations), decodes every capture it is
 // given in a decoding process and hands back the annotation rows to show. Decoder metadata
 // comes from a decoding process too, so the GUI thread never loads a decoder.
@@ -7,6 +8,7 @@
 #include "capture/capture.h"
 #include "decode/annotation_layout.h"
 #include "decode/decoder_catalog.h"
+#include "search/matcher.h"
 #include "ui/decode_runner.h"
 
 #include <QObject>
@@ -29,8 +31,9 @@ class CDecoderSet : public QObject {
     Q_OBJECT
 public:
     /// parent: the window the dialogs belong to. useSaved: the user's own decoders are
-    /// loaded and changes kept; without, the set starts empty and keeps nothing (pictures
-    /// taken without a user show only the decoders they are given).
+    /// loaded and changes kept (as UseUserEntries); without, the set starts empty and keeps
+    /// nothing until UseUserEntries or UseEntries (pictures taken without a user show only
+    /// the decoders they are given).
     explicit CDecoderSet(QWidget* parent, bool useSaved = true);
 
     /// Fills menu with the decoder commands; it is filled again whenever the set changes.
@@ -39,8 +42,17 @@ public:
     void SetCapture(CapturePtr capture);
 
     [[nodiscard]] const std::vector<DecoderEntry>& Entries() const { return m_entries; }
-    /// Replaces the set (kept for the user) and decodes the capture again.
+    /// Replaces the set (kept for the user, or told by EntriesEdited) and decodes the capture
+    /// again.
     void SetEntries(std::vector<DecoderEntry> entries);
+    /// The user's own decoders, kept in the user's settings from now on (the live capture).
+    void UseUserEntries();
+    /// Decoders in their saved form (a file's own); changes are no longer kept for the user
+    /// but told by EntriesEdited. Entries that no longer fit the installed decoders are
+    /// left out.
+    void UseEntries(const QStringList& saved);
+    /// The set in its saved form, one text per decoder ("+uart:rx=D8:baudrate=115200").
+    [[nodiscard]] QStringList SavedEntries() const;
     /// Replaces the set by decoder arguments as quillon-cli takes them (-P), once their
     /// decoders have been loaded; those that do not fit are left out and named by ArgErrors.
     void SetEntryArgs(const std::vector<std::string>& args);
@@ -49,6 +61,8 @@ public:
     [[nodiscard]] const std::vector<std::shared_ptr<const AnnotationLane>>& Lanes() const {
         return m_lanes;
     }
+    /// The latest decode's annotations as conditions (ann=) search them.
+    [[nodiscard]] std::shared_ptr<const SearchAnnotations> ForSearch() const;
     /// True while a decode for the latest capture or set (or the decoders' metadata it
     /// needs) is still on its way.
     [[nodiscard]] bool IsDecoding() const;
@@ -68,12 +82,14 @@ public:
 signals:
     /// New annotation rows (after a decode, or when decoders were hidden or removed).
     void LanesChanged();
+    /// The user added, edited, hid or removed a decoder.
+    void EntriesEdited();
     /// The installed decoders' list has arrived (after OnAdd or OnEdit asked for it).
     void CatalogLoaded();
 
 private:
     enum class After { Nothing, Add, Edit };
-    void LoadSaved();
+    void Load(const QStringList& saved);
     void Save() const;
     void Rerun();
     void FillMenu();
@@ -89,7 +105,7 @@ private:
 
     QWidget* m_parent = nullptr;
     QMenu* m_menu = nullptr;
-    bool m_bUseSaved = true;
+    bool m_bUseSaved = false; ///< the set is the user's own, kept in the settings
     CDecodeRunner m_runner;
     DecoderCatalog m_catalog;          ///< the decoders known so far
     bool m_bFullCatalog = false;       ///< every installed decoder is in m_catalog

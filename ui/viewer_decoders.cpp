@@ -1,6 +1,5 @@
 // The viewer's protocol decoders: the "デコーダ" menu and tool button, decoding each capture
 // the viewer shows, and the annotation rows under the channels.
-#include "capture/capture_bridge.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_wnd.h"
 
@@ -19,7 +18,7 @@ constexpr const char* kDecoderButton = "デコーダ";
 } // namespace
 
 void CViewerWnd::AttachDecoders() {
-    m_pDecoders = new CDecoderSet(this, !m_bUnattended);
+    m_pDecoders = new CDecoderSet(this, false); // the view in use fills it
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(kDecoderMenu));
     m_pDecoders->AttachMenu(menu);
     if (auto* tools = findChild<QToolBar*>(QStringLiteral("viewerTools"))) {
@@ -31,9 +30,26 @@ void CViewerWnd::AttachDecoders() {
         tools->addSeparator();
         tools->addWidget(button);
     }
-    connect(this, &CViewerWnd::CaptureChanged, m_pDecoders,
-            [this] { m_pDecoders->SetCapture(ToCapture(m_capture)); });
+    connect(this, &CViewerWnd::CaptureChanged, this, &CViewerWnd::UpdateDecoderCapture);
     connect(m_pDecoders, &CDecoderSet::LanesChanged, this, &CViewerWnd::ShowDecoderRows);
+    // A file's decoders are kept with the file's view.
+    connect(m_pDecoders, &CDecoderSet::EntriesEdited, this, [this] {
+        if (!m_bLive) {
+            KeepState();
+        }
+    });
+}
+
+void CViewerWnd::UpdateDecoderCapture() {
+    if (!m_capture) {
+        return;
+    }
+    // The decoders see the names the rows show (the samples are shared, not copied).
+    std::vector<std::string> names;
+    for (int channel = 0; channel < ChannelCount(); ++channel) {
+        names.push_back(ChannelName(channel).toStdString());
+    }
+    m_pDecoders->SetCapture(m_capture->WithNames(std::move(names)));
 }
 
 void CViewerWnd::ShowDecoderRows() {

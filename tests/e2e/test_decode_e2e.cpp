@@ -306,6 +306,19 @@ TEST_F(DecodeE2E, TheViewersPictureUsesNoneOfTheUsersDecodersOrHiddenRows) {
     EXPECT_FALSE(pa.empty());
     EXPECT_TRUE(pa == pb);
 
+    // Nor the view kept with the file (a row hidden, renamed, a decoder that never returns):
+    // a picture without a user is the same wherever the file goes.
+    const fs::path view = m_vcd + ".quillon";
+    std::ofstream(view) << R"({"format": "quillon-view", "version": 1, "file": "bench.vcd",
+        "channels": [{"channel": 0, "file_name": "D0", "hidden": true},
+                     {"channel": 1, "file_name": "D1", "name": "RENAMED"}],
+        "decoders": ["+testloop:data=D0"], "markers": []})";
+    const auto viewed = shoot(fresh, (m_dir / "viewed.png").string());
+    fs::remove(view);
+    ASSERT_EQ(viewed.exitCode, 0) << viewed.err;
+    std::ifstream v(m_dir / "viewed.png", std::ios::binary);
+    EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(v)), {}) == pb);
+
     // Asked for, a decoder's rows are in the picture.
     const auto asked =
         RunProgram(QUILLON_PROGRAM,

@@ -202,19 +202,15 @@ private slots:
         viewer.setAttribute(Qt::WA_DeleteOnClose, false);
         viewer.resize(1200, 760);
         viewer.show();
+        viewer.SetLiveCapture(ToCapture(Bench(10)));
         viewer.Decoders()->SetEntries({{UartStack(921600), true}});
-        viewer.ShowCapture(Bench(10), "bench.vcd");
         WaitForDecoders(*viewer.Decoders());
         QVERIFY(!viewer.Decoders()->IsDecoding());
         const auto lanes = viewer.Decoders()->Lanes();
         QVERIFY(lanes.size() >= 2);
 
         // Hovering the RX row over the first character names it.
-        const ViewerLayout layout =
-            LayoutViewer(viewer.Canvas()->width(), viewer.Canvas()->height(),
-                         RowVisibility{true, true, true, true, true, true, true, true, true, true,
-                                       true, true, true, true, true, true},
-                         static_cast<int>(lanes.size()));
+        const ViewerLayout layout = viewer.Layout();
         int rxRow = -1;
         for (std::size_t i = 0; i < lanes.size(); ++i) {
             rxRow = lanes[i]->label == "UART: RX" ? static_cast<int>(i) : rxRow;
@@ -232,7 +228,7 @@ private slots:
         // A capture with nothing on D8: the rows follow it.
         CaptureData quiet = Bench(10);
         std::fill(quiet.samples.begin(), quiet.samples.end(), 0xFFFF);
-        viewer.ShowCapture(quiet, "quiet.vcd");
+        viewer.SetLiveCapture(ToCapture(quiet));
         WaitForDecoders(*viewer.Decoders());
         QCOMPARE(viewer.Decoders()->Lanes().size(), std::size_t{1});
         QVERIFY(viewer.Decoders()->Lanes()[0]->boxes.empty());
@@ -242,11 +238,14 @@ private slots:
 
     void decodersThatNeverReturnEndWithTheViewerAtOnce() {
         // One decoder that loops for ever, one that sleeps 20 ms per sample (80 s a capture).
+        // They are the file's decoders, kept with its view.
+        QTemporaryDir dir;
+        const QString file = dir.filePath("bench.vcd");
         QPointer<CViewerWnd> viewer = new CViewerWnd; // deletes itself when closed
         viewer->show();
+        viewer->ShowCapture(ToCapture(Bench(10)), file);
         viewer->Decoders()->SetEntries({{{{"testsleep", {{"data", 0}}, {}}}, true},
                                         {{{"testloop", {{"data", 1}}, {}}}, true}});
-        viewer->ShowCapture(Bench(10), "bench.vcd");
         QTRY_VERIFY_WITH_TIMEOUT(viewer->Decoders()->DecoderProcessId() > 0, 10000);
         QTest::qWait(300);
         const pid_t slow = viewer->Decoders()->DecoderProcessId();
@@ -255,8 +254,8 @@ private slots:
         // A new capture ends the decode under way within a second.
         QElapsedTimer clock;
         clock.start();
-        viewer->ShowCapture(Bench(1), "other.vcd");
-        QVERIFY(clock.elapsed() < 200); // the GUI thread does not wait for it
+        viewer->ShowCapture(ToCapture(Bench(1)), file); // read again: the same decoders
+        QVERIFY(clock.elapsed() < 200);                 // the GUI thread does not wait for it
         QTRY_VERIFY_WITH_TIMEOUT(IsGone(slow), 1000);
         QTRY_VERIFY_WITH_TIMEOUT(viewer->Decoders()->DecoderProcessId() > 0, 10000);
         const pid_t next = viewer->Decoders()->DecoderProcessId();

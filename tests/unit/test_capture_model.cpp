@@ -189,6 +189,49 @@ INSTANTIATE_TEST_SUITE_P(Sizes, CaptureModel,
                                            ModelCase{2, 262'144 + 7, true},
                                            ModelCase{34, 3000, true}));
 
+TEST(CaptureModel, FindsAFewEdgesInMillionsOfQuietSamples) {
+    // Uniform blocks on every summary level: the search climbs and comes down again.
+    constexpr std::int64_t kCount = (std::int64_t{1} << 24) + 12'345;
+    std::mt19937_64 rng(5);
+    for (const bool high : {false, true}) {
+        std::vector<std::int64_t> edges;
+        for (int k = 0; k < 12; ++k) {
+            edges.push_back(1 + static_cast<std::int64_t>(rng() % (kCount - 1)));
+        }
+        edges.push_back(kCount - 1);
+        edges.push_back(262'144);
+        std::sort(edges.begin(), edges.end());
+        edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+        CaptureBuilder builder(1, SamplePeriod::FromPicoseconds(1000));
+        builder.Resize(kCount);
+        bool level = high;
+        std::int64_t from = 0;
+        for (const std::int64_t e : edges) {
+            builder.Fill(0, from, e, level);
+            level = !level;
+            from = e;
+        }
+        builder.Fill(0, from, kCount, level);
+        const CapturePtr capture = builder.Finish();
+        std::vector<std::int64_t> found;
+        for (auto e = capture->NextEdge(0, 0); e; e = capture->NextEdge(0, *e + 1)) {
+            found.push_back(*e);
+        }
+        EXPECT_EQ(found, edges);
+        for (int q = 0; q < 200; ++q) {
+            const auto a = static_cast<std::int64_t>(rng() % kCount);
+            const auto b = a + static_cast<std::int64_t>(rng() % (kCount - a + 1));
+            const auto next = std::lower_bound(edges.begin(), edges.end(), a + 1);
+            const auto want =
+                next != edges.end() && *next < b ? std::optional(*next) : std::nullopt;
+            ASSERT_EQ(capture->NextEdge(0, a + 1, b), want) << a << " " << b;
+            const SpanLevels levels = capture->LevelsIn(0, a, b);
+            const bool change = next != edges.end() && *next < b;
+            EXPECT_EQ(levels.low && levels.high, change && a < b) << a << " " << b;
+        }
+    }
+}
+
 TEST(CaptureModel, RowsLandOnTheirChannelsWhateverTheAlignment) {
     // Rows of 3 bytes (20 channels used), appended in pieces that leave the planes unaligned.
     std::mt19937 rng(5);

@@ -144,7 +144,7 @@ int CAnalyzerApp::RunUnattended() {
     ApplyOptions(dlg);
     dlg.SetUnattended(true);
     dlg.OnInitDialog();
-    const bool found = dlg.m_port.IsOpen();
+    const bool found = dlg.Session().Port().IsOpen();
     dlg.show();
     QEventLoop loop;
     bool finished = false;

@@ -14,6 +14,10 @@
 #include "display/waveform.h"
 #include "file/capture_file.h"
 #include "file/save_file.h"
+#include "search/condition.h"
+#include "search/matcher.h"
+#include "session/analyzer_start.h"
+#include "session/capture_core.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -21,7 +25,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -34,262 +37,13 @@
 #include <sys/stat.h>
 #include <thread>
 
-#ifndef QUILLON_VERSION
-#define QUILLON_VERSION ""
-#endif
-
 namespace quillon {
 
 namespace {
 
 constexpr const char* kProgram = "quillon-cli";
-// The window's start-up pauses around the reset.
-constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
-constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
-constexpr double kDefaultTimeoutSeconds = 10.0;
-constexpr double kMaxTimeoutSeconds = 1e6; // some 11 days: beyond that, surely a typing error
-constexpr const char* kImmediatePattern = "0000000000000000";
-constexpr const char* kDefaultTrigPos = "00";
-constexpr const char* kGenType = "0";
-constexpr int kMaxReplyDelayMs = 60'000;
-constexpr int kMaxCount = 1'000'000;
-
-constexpr const char* kUsage =
-    "Usage: quillon-cli list\n"
-    "       quillon-cli capture [options] -o FILE [-P DECODERS [-A ANNOTATIONS]]\n"
-    "       quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] [--annotation-times]\n"
-    "       quillon-cli decoders\n"
-    "       quillon-cli find FILE CONDITION [-P DECODERS] [--json]\n"
-    "       quillon-cli --help | --version\n"
-    "\n"
-    "Command-line front end of the QuillonLa16 16-channel USB logic analyzer.\n"
-    "\n"
-    "list       print the serial ports searched for the analyzer: name and device\n"
-    "capture    find the analyzer (or use --port), reset it, send the settings, wait for\n"
-    "           the trigger if a pattern is given, download 4032 samples, write FILE\n"
-    "decode     decode a VCD or CSV file with protocol decoders (libsigrokdecode)\n"
-    "decoders   list the installed protocol decoders: id and long name\n"
-    "find       print where in a VCD or CSV file a condition holds, e.g. 'D3 high<50ns'\n"
-    "           (quillon-cli find --help lists the conditions); exit 1 when nowhere\n"
-    "\n"
-    "Capture options:\n"
-    "  -o, --output FILE    file to write; the format follows the extension:\n"
-    "                       .vcd (value change dump), .csv (time_ns,D0..D15), .sr (sigrok\n"
-    "                       session file, for PulseView and sigrok-cli), .png (the view)\n"
-    "  --port COMn|PATH     use this port instead of searching COM0..COM99\n"
-    "  --rate R             sample period: 20ns (default), 200ns, 2us or 20us\n"
-    "  --trigger PATTERN    16 characters, D15 first: 0 low, 1 high, x any level;\n"
-    "                       waits until the analyzer reports the trigger\n"
-    "  --trigpos NN         trigger position 00 (default), 01, 10 or 11: the trigger lands\n"
-    "                       at sample 0, 1008, 2016 or 3024\n"
-    "  --timeout SECONDS    how long to wait for the trigger (default 10; 0 waits on)\n"
-    "  --zoom LABEL         PNG only: 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d (default)\n"
-    "                       2us/d 5us/d\n"
-    "  --count N            N captures one after another into FILE numbered NAME-001.EXT,\n"
-    "                       NAME-002.EXT, ...; 0 repeats until Ctrl+C\n"
-    "  --fast               take each packet as soon as it is complete instead of after the\n"
-    "                       fixed pause, and ask for the next one at once\n"
-    "  --reply-delay MS     reply wait after the identification and reset commands\n"
-    "                       (default 30), for an analyzer that answers more slowly\n"
-    "\n"
-    "Decoding (decode, and capture):\n"
-    "  -P DECODERS          decoder stack: id:channel=Dn:option=value, stacked decoders\n"
-    "                       after commas, e.g. uart:rx=D8:baudrate=921600,... or\n"
-    "                       i2c:scl=D13:sda=D14\n"
-    "  -A ANNOTATIONS       annotations to print: uart=rx-data (classes or rows, by ':')\n"
-    "  --annotation-times   print start-end sample and time before each annotation\n"
-    "\n"
-    "Ctrl+C finishes the capture under way (a trigger wait ends as Stop ends it) and\n"
-    "starts no other; a second Ctrl+C abandons it, as SIGTERM does.\n"
-    "\n"
-    "Environment:\n"
-    "  QUILLON_PORTS=\"COM1=/dev/ttyACM0;COM2=/dev/ttyUSB0\" names the ports to search;\n"
-    "  without it the machine's USB serial ports are listed as COM1, COM2, ...\n"
-    "\n"
-    "Exit status:\n"
-    "  0  success\n"
-    "  1  no analyzer found (or the named port is not the analyzer)\n"
-    "  2  bad arguments, or an input file (info, decode) that cannot be read\n"
-    "  3  the trigger did not come within the timeout\n"
-    "  4  the output file could not be written\n"
-    "  5  the analyzer stopped answering, or packets holding kept samples were not\n"
-    "     received; what arrived is written, the missing samples as unknown (nothing\n"
-    "     if no packet arrived)\n"
-    "  6  a protocol decoder failed\n"
-    "  130, 143  capture abandoned by a second Ctrl+C or by SIGTERM\n";
-
-struct CaptureOptions {
-    std::string port;
-    int rate = 1;
-    std::optional<std::string> trigger;
-    std::string trigPos = kDefaultTrigPos;
-    double timeoutSeconds = kDefaultTimeoutSeconds;
-    std::string zoom;
-    std::string output;
-    FileFormat format = FileFormat::Vcd;
-    std::optional<int> count; ///< set: numbered files; 0 repeats until interrupted
-    bool fast = false;
-    std::chrono::milliseconds replyDelay = kDefaultReplyDelay;
-};
-
-struct RateName {
-    std::string_view option;
-    std::string_view text;
-    int rate;
-};
-constexpr RateName kRates[] = {
-    {"20ns", "20 ns", 1}, {"200ns", "200 ns", 10}, {"2us", "2 us", 100}, {"20us", "20 us", 1000}};
-
-std::string_view RateText(int rate) {
-    for (const auto& r : kRates) {
-        if (r.rate == rate) {
-            return r.text;
-        }
-    }
-    return "?";
-}
-
-bool IsPattern(const std::string& text) {
-    return text.size() == static_cast<std::size_t>(kTrigPatternMaxLength) &&
-           std::all_of(text.begin(), text.end(),
-                       [](char c) { return c == '0' || c == '1' || c == 'x' || c == 'X'; });
-}
-
-bool IsTrigPos(const std::string& text) {
-    return text.size() == static_cast<std::size_t>(kTrigPosMaxLength) &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c == '0' || c == '1'; });
-}
-
-std::optional<int> ParseCount(const std::string& text, int max) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<double> ParseSeconds(const std::string& text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || !(value >= 0) || value > kMaxTimeoutSeconds) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-/// Errors in the arguments: the text to print, or nothing when they are fine.
-std::optional<std::string> ParseCaptureOptions(const std::vector<std::string>& args,
-                                               CaptureOptions& options) {
-    bool haveOutput = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) {
-                return inlineValue;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-        if (name == "--fast" && !inlineValue) {
-            options.fast = true;
-            continue;
-        }
-        const bool known = name == "-o" || name == "--output" || name == "--port" ||
-                           name == "--rate" || name == "--trigger" || name == "--trigpos" ||
-                           name == "--timeout" || name == "--zoom" || name == "--count" ||
-                           name == "--reply-delay";
-        if (!known) {
-            return name.rfind('-', 0) == 0 ? "unknown option '" + name + "'"
-                                           : "unexpected argument '" + name + "'";
-        }
-        const auto text = value();
-        if (!text) {
-            return "option " + name + " needs a value";
-        }
-        if (name == "-o" || name == "--output") {
-            const auto format = FileFormatForPath(*text);
-            if (!format) {
-                return "cannot tell the format of '" + *text +
-                       "': the file name must end in .vcd, .csv, .sr or .png";
-            }
-            options.output = *text;
-            options.format = *format;
-            haveOutput = true;
-        } else if (name == "--port") {
-            if (text->empty()) {
-                return std::string("--port needs a port name (COMn) or a device path");
-            }
-            options.port = *text;
-        } else if (name == "--rate") {
-            const auto* found = std::find_if(std::begin(kRates), std::end(kRates),
-                                             [&](const RateName& r) { return r.option == *text; });
-            if (found == std::end(kRates)) {
-                return "--rate must be 20ns, 200ns, 2us or 20us, not '" + *text + "'";
-            }
-            options.rate = found->rate;
-        } else if (name == "--trigger") {
-            if (!IsPattern(*text)) {
-                return "--trigger needs 16 characters of 0, 1 or x (D15 first), not '" + *text +
-                       "'";
-            }
-            std::string pattern = *text;
-            std::replace(pattern.begin(), pattern.end(), 'X', 'x');
-            options.trigger = pattern;
-        } else if (name == "--trigpos") {
-            if (!IsTrigPos(*text)) {
-                return "--trigpos must be 00, 01, 10 or 11, not '" + *text + "'";
-            }
-            options.trigPos = *text;
-        } else if (name == "--timeout") {
-            const auto seconds = ParseSeconds(*text);
-            if (!seconds) {
-                return "--timeout needs a number of seconds, not '" + *text + "'";
-            }
-            options.timeoutSeconds = *seconds;
-        } else if (name == "--zoom") {
-            bool valid = false;
-            for (int p = kZoomMin; p <= kZoomMax; ++p) {
-                valid = valid || ZoomLabelForPosition(p) == *text;
-            }
-            if (!valid) {
-                return "--zoom must be one of 20ns/d 50ns/d 100ns/d 200ns/d 500ns/d 1us/d "
-                       "2us/d 5us/d, not '" +
-                       *text + "'";
-            }
-            options.zoom = *text;
-        } else if (name == "--count") {
-            options.count = ParseCount(*text, kMaxCount);
-            if (!options.count) {
-                return "--count needs a number of captures (0 repeats until Ctrl+C), not '" +
-                       *text + "'";
-            }
-        } else if (name == "--reply-delay") {
-            const auto ms = ParseCount(*text, kMaxReplyDelayMs);
-            if (!ms) {
-                return "--reply-delay needs milliseconds from 0 to " +
-                       std::to_string(kMaxReplyDelayMs) + ", not '" + *text + "'";
-            }
-            options.replyDelay = std::chrono::milliseconds(*ms);
-        }
-    }
-    if (!haveOutput) {
-        return std::string("capture needs an output file: -o FILE");
-    }
-    if (options.zoom.empty()) {
-        options.zoom = std::string(ZoomLabelForPosition(kZoomStart));
-    }
-    return std::nullopt;
-}
+/// While the trigger is waited for, the state line is repeated this often.
+constexpr std::chrono::seconds kWaitTellEvery{5};
 
 /// "packets 5-6, samples 640-895" (the kept ones only).
 std::string PacketsText(int first, int last) {
@@ -306,13 +60,25 @@ std::string PacketsText(int first, int last) {
 }
 
 /// Messages of the link and the run, written to the error stream on the calling thread.
-class CCliHost : public IAnalyzerHost, public ICaptureHost {
+class CCliHost : public IAnalyzerHost, public ICaptureEvents {
 public:
     CCliHost(std::ostream& err, std::chrono::milliseconds replyDelay)
         : m_err(err), m_replyDelay(replyDelay) {}
     std::chrono::milliseconds ReplyDelay() override { return m_replyDelay; }
     void ShowReply(const std::string& text) override { m_strLastReply = text; }
-    void ReportPacketIncident(const PacketIncident& incident) override {
+    /// The session's state line, when its phase changes (and every few seconds of a wait).
+    void StateChanged(const SessionState& state) override {
+        const bool tell = state.phase != m_lastTold.phase ||
+                          (state.phase == SessionState::Phase::WaitingForTrigger &&
+                           state.waited >= m_lastTold.waited + kWaitTellEvery);
+        if (tell && state.phase != SessionState::Phase::Idle) {
+            SessionState shown = state;
+            shown.warnings = m_nIncidents; // the warnings of the whole command
+            m_err << kProgram << ": " << StateText(shown, StateLanguage::English) << "\n";
+            m_lastTold = state;
+        }
+    }
+    void PacketIncident(const quillon::PacketIncident& incident) override {
         ++m_nIncidents;
         const std::string voided = PacketsText(incident.firstVoided, incident.lastVoided);
         if (incident.kind == PacketIncident::Kind::OutOfStep) {
@@ -340,9 +106,12 @@ public:
     }
     [[nodiscard]] const std::string& LastReply() const { return m_strLastReply; }
     [[nodiscard]] int Incidents() const { return m_nIncidents; }
+    /// A new capture begins: its phases are told again.
+    void NextCapture() { m_lastTold = SessionState{}; }
 
 private:
     std::ostream& m_err;
+    SessionState m_lastTold;
     std::chrono::milliseconds m_replyDelay;
     std::string m_strLastReply;
     int m_nIncidents = 0;
@@ -464,33 +233,42 @@ int RunList(std::ostream& out, std::ostream& err) {
     return kCliOk;
 }
 
-/// Opens the analyzer on the named port or searches for it; the port is left open.
-int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerLink& link,
-                    CCliHost& host, std::ostream& err) {
+/// The start-up: discovery (or the named port, asked who it is), then the reset and the arm
+/// command with the window's pauses. The port is left open.
+int StartAnalyzerFor(const CaptureOptions& options, CCaptureCore& core, CCliHost& host,
+                     std::ostream& err) {
+    CSerialPort& port = core.Port();
+    CAnalyzerLink& link = core.Link();
     if (options.port.empty()) {
         err << kProgram << ": searching the serial ports for the analyzer\n";
         const PortList ports = ReadPortList();
-        COpenFailures failures;
-        const int com = DiscoverAnalyzer(
-            ports, port, link,
-            [&](int n, bool identified) {
-                if (!identified) {
-                    err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
-                        << Printable(host.LastReply()) << "\")\n";
-                }
-            },
-            &failures);
-        if (com < 0) {
+        StartupHooks hooks;
+        hooks.identified = [&](int n, bool identified) {
+            if (!identified) {
+                err << kProgram << ": COM" << n << " is not the analyzer (it answered \""
+                    << Printable(host.LastReply()) << "\")\n";
+            }
+        };
+        hooks.notFound = [&](const COpenFailures& failures) {
             for (const auto& line : failures.Lines()) {
                 err << kProgram << ": " << line << "\n";
             }
             err << kProgram << ": no analyzer found among " << ports.size()
                 << " listed port(s); check the cable, access to the port (group dialout) and "
                    "QUILLON_PORTS\n";
-            return kCliNoAnalyzer;
-        }
-        err << kProgram << ": analyzer found on COM" << com << " (" << port.DevicePath() << ")\n";
-        return kCliOk;
+            return false;
+        };
+        bool found = false;
+        hooks.identified = [&, told = hooks.identified](int n, bool identified) {
+            told(n, identified);
+            if (identified) {
+                found = true;
+                err << kProgram << ": analyzer found on COM" << n << " (" << port.DevicePath()
+                    << ")\n";
+            }
+        };
+        core.Start(ports, hooks);
+        return found ? kCliOk : kCliNoAnalyzer;
     }
     std::string device = options.port;
     if (device.find('/') == std::string::npos) {
@@ -518,34 +296,29 @@ int ConnectAnalyzer(const CaptureOptions& options, CSerialPort& port, CAnalyzerL
         return kCliNoAnalyzer;
     }
     err << kProgram << ": analyzer on " << device << "\n";
+    ResetAndArm(link);
     return kCliOk;
 }
 
 /// What one capture came to.
-struct CaptureOutcome {
+struct CliCaptureOutcome {
     int status = kCliOk;
     bool written = false; ///< its file was written (whole, perhaps with unknown samples)
+    bool matched = false; ///< --until: it held a match (and was written)
 };
 
 /// One capture after the start-up: settings, trigger wait, download, the file. The port stays
 /// open and the analyzer armed.
-CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& path,
-                           CAnalyzerLink& link, CaptureFlags& flags, CCliHost& host,
-                           CCliSignals& interrupts, const DecodeRequest& decode, std::ostream& out,
-                           std::ostream& err) {
-    const std::string word = ComposeSettingsWord(
-        options.rate, options.trigPos, options.trigger.value_or(kImmediatePattern), kGenType);
-    const auto framed = FrameSettingsWord(word);
-    if (!framed) { // the options were checked: this would be a fault of the program
-        err << kProgram << ": the settings word '" << Printable(word) << "' cannot be sent\n";
-        return {kCliBadArguments};
-    }
-    if (!link.SendSettings(framed->data()) && link.Port().IsWriteStalled()) {
+CliCaptureOutcome CaptureOnce(const CaptureOptions& options, const CaptureSettings& settings,
+                              const std::string& path, CCaptureCore& core, SessionState state,
+                              CCliHost& host, CCliSignals& interrupts, const DecodeRequest& decode,
+                              std::ostream& out, std::ostream& err) {
+    CaptureFlags& flags = core.Flags();
+    if (!core.SendSettings(settings)) {
         err << kProgram << ": the analyzer is not taking commands (the settings did not go out)\n";
-        link.Port().Close();
+        core.Port().Close();
         return {kCliLinkLost};
     }
-    flags.m_bTriggerMode = options.trigger ? 1 : 0;
 
     err << kProgram << ": capturing at " << RateText(options.rate) << " per sample\n";
     std::optional<CDeadline> deadline;
@@ -558,9 +331,11 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
         }
         err << "\n";
     }
-    SampleStore store;
-    std::mutex storeLock;
-    const CaptureResult result = RunCapture(link, store, storeLock, flags, host);
+    core.ClearStore(); // each capture starts from an empty memory
+    host.NextCapture();
+    const CaptureOutcome captured = core.Capture(settings, state, host);
+    const CaptureResult& result = captured.result;
+    const SampleStore store = core.Store();
     const bool timedOut = deadline && deadline->Disarm();
 
     if (interrupts.Abandoned()) {
@@ -598,7 +373,7 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     // An incomplete capture is still written, its missing samples marked as unknown; the
     // exit status tells a script that it is not whole. Packets beyond the kept samples are
     // stored nowhere: their loss leaves the capture whole.
-    const CaptureData data = CaptureFromRun(store, options.rate, result, options.trigPos);
+    const CaptureData& data = captured.data;
     if (data.MissingCount() > 0) {
         err << kProgram << ": incomplete download: " << result.packetsAccepted << " of "
             << kPacketsPerDownload << " packets received; " << data.MissingCount() << " of "
@@ -607,6 +382,26 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     } else if (result.packetsAccepted < kPacketsPerDownload) {
         err << kProgram << ": " << kPacketsPerDownload - result.packetsAccepted
             << " packet(s) beyond the kept samples were not received; the capture is whole\n";
+    }
+    bool matched = false;
+    if (!options.until.empty()) {
+        // Only a capture that holds a match is written; its matches go to standard output.
+        const auto found = FindMatches(options.until, captured.capture);
+        if (const auto* error = std::get_if<ConditionError>(&found)) {
+            PrintConditionError("capture", options.until, *error, err);
+            return {kCliBadArguments};
+        }
+        const auto& matches = std::get<std::vector<Match>>(found);
+        if (matches.empty()) {
+            return {status, false, false};
+        }
+        matched = true;
+        for (const Match& m : matches) {
+            PrintMatchLine(m, *captured.capture, nullptr, out);
+        }
+        SessionState foundState = state;
+        foundState.foundIn = std::max(1, state.capture);
+        err << kProgram << ": " << StateText(foundState, StateLanguage::English) << "\n";
     }
     std::string png;
     if (options.format == FileFormat::Png) {
@@ -638,35 +433,46 @@ CaptureOutcome CaptureOnce(const CaptureOptions& options, const std::string& pat
     if (!decode.decoders.empty()) {
         // Decoding cannot be cut short from here: Ctrl+C during it ends the command.
         interrupts.SetFinishable(nullptr);
-        const int decoded = DecodeCapture(ToCapture(data), decode, out, err);
+        const int decoded = DecodeCapture(captured.capture, decode, out, err);
         interrupts.SetFinishable(&flags);
-        return {status != kCliOk ? status : decoded, true};
+        return {status != kCliOk ? status : decoded, true, matched};
     }
-    return {status, true};
+    return {status, true, matched};
 }
 
-int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunCaptureCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
     // Before anything starts a thread (the decoders' library may): Ctrl+C and SIGTERM are
     // the command's own from here on.
     CCliSignals interrupts;
-    std::vector<std::string> rest = args;
-    DecodeRequest decode;
-    if (const auto problem = TakeDecodeOptions(rest, decode)) {
-        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
-        return kCliBadArguments;
-    }
+    const CaptureOptions& options = args.capture;
+    DecodeRequest decode{args.decode, nullptr};
     if (!decode.decoders.empty()) {
         if (const int status = CheckDecodeRequest(decode, err); status != kCliOk) {
             return status;
         }
     }
-    CaptureOptions options;
-    if (const auto problem = ParseCaptureOptions(rest, options)) {
-        err << kProgram << ": " << *problem << "\nTry 'quillon-cli --help'.\n";
+    CaptureSettings settings;
+    settings.rate = options.rate;
+    settings.triggerMode = options.trigger.has_value();
+    settings.trigPattern = options.trigger.value_or(kDefaultTrigPattern);
+    settings.trigPos = options.trigPos;
+    settings.fast = options.fast;
+    settings.replyDelay = options.replyDelay;
+    settings.untilCondition = options.until;
+    settings.repeat = options.count.has_value() || !options.until.empty();
+    settings.count = options.count.value_or(options.until.empty() ? 1 : 0);
+    if (const auto problem = ValidateSettings(settings)) {
+        if (problem->kind == SettingsProblem::Kind::Condition) {
+            PrintConditionError("capture", options.until,
+                                ConditionError{problem->offset, problem->message}, err);
+        } else { // the options were checked: this would be a fault of the program
+            err << kProgram << ": the settings cannot be sent to the analyzer\n";
+        }
         return kCliBadArguments;
     }
-    const auto pathOf = [&options](int n) {
-        return options.count ? NumberedPath(options.output, n) : options.output;
+    const bool hunting = !options.until.empty();
+    const auto pathOf = [&options, hunting](int n) {
+        return options.count && !hunting ? NumberedPath(options.output, n) : options.output;
     };
     std::string reason;
     if (!ProbeWritable(pathOf(1), reason)) {
@@ -674,93 +480,81 @@ int RunCaptureCommand(const std::vector<std::string>& args, std::ostream& out, s
         return kCliWriteFailed;
     }
 
-    CSerialPort port;
     CCliHost host(err, options.replyDelay);
-    CAnalyzerLink link(port, host);
-    link.SetFastReplies(options.fast);
-    CaptureFlags flags;
-    link.SetCancelFlag(&flags.m_bCancel);
-    if (const int status = ConnectAnalyzer(options, port, link, host, err); status != kCliOk) {
+    CCaptureCore core(host);
+    core.Link().SetFastReplies(options.fast);
+    CaptureFlags& flags = core.Flags();
+    if (const int status = StartAnalyzerFor(options, core, host, err); status != kCliOk) {
         return status;
     }
-
-    // The window's start-up and Run, in the same order and with the same pauses.
-    std::this_thread::sleep_for(kBeforeResetPause);
-    link.ResetDevice();
-    std::this_thread::sleep_for(kAfterResetPause);
-    link.ArmCapture();
     // From here a first Ctrl+C finishes the capture under way, and no other starts.
     interrupts.SetFinishable(&flags);
-    const int count = options.count.value_or(1);
+    const int count = settings.count;
     int worst = kCliOk;
     int done = 0;
-    for (int n = 1; (count == 0 || n <= count) && !interrupts.EndRequested(); ++n) {
-        const CaptureOutcome outcome =
-            CaptureOnce(options, pathOf(n), link, flags, host, interrupts, decode, out, err);
+    bool matched = false;
+    for (int n = 1; (count == 0 || n <= count) && !interrupts.EndRequested() && !matched; ++n) {
+        SessionState state;
+        if (settings.repeat && (count != 1 || hunting)) {
+            state.capture = n;
+            state.captures = count;
+        }
+        const CliCaptureOutcome outcome = CaptureOnce(options, settings, pathOf(n), core, state,
+                                                      host, interrupts, decode, out, err);
         // An incomplete capture is written and told; a repetition goes on after it as long
         // as the analyzer answers.
-        const bool goesOn =
-            outcome.status == kCliLinkLost && outcome.written && port.IsOpen() && !port.IsHungUp();
+        const bool goesOn = outcome.status == kCliLinkLost && (outcome.written || hunting) &&
+                            core.Port().IsOpen() && !core.Port().IsHungUp();
         if (outcome.status != kCliOk && !goesOn) {
             interrupts.SetFinishable(nullptr);
             return outcome.status;
         }
-        worst = std::max(worst, outcome.status);
+        matched = outcome.matched;
+        worst = std::max(worst, hunting && !matched ? kCliOk : outcome.status);
         done = n;
     }
     interrupts.SetFinishable(nullptr);
-    if (options.count && host.Incidents() > 0) {
+    if ((options.count || hunting) && host.Incidents() > 0) {
         err << kProgram << ": " << host.Incidents() << " packet warning(s) in " << done
             << " capture(s)\n";
     }
-    if (options.count && interrupts.EndRequested()) {
+    if ((options.count || hunting) && interrupts.EndRequested()) {
         err << kProgram << ": interrupted after " << done << " capture(s)\n";
+    }
+    if (hunting && !matched) {
+        err << kProgram << ": no match of '" << options.until << "' in " << done
+            << " capture(s); nothing written\n";
+        return kCliNoMatch;
     }
     return worst;
 }
 
 } // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty()) {
-        err << kUsage;
-        return kCliBadArguments;
-    }
-    const std::string& command = args.front();
-    if (command == "info") {
+int RunCliCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
+    switch (args.command) {
+    case CliCommand::List:
+        return RunList(out, err);
+    case CliCommand::Capture:
+        return RunCaptureCommand(args, out, err);
+    case CliCommand::Info:
         return RunInfoCommand(args, out, err); // capture files: app/cli_info.cpp
-    }
-    if (command == "find") {
+    case CliCommand::Decode:
+        return RunDecodeCommand(args, out, err);
+    case CliCommand::Decoders:
+        return RunDecodersCommand(out, err);
+    case CliCommand::Find:
         return RunFindCommand(args, out, err); // app/cli_find.cpp
     }
-    const bool wantsHelp = std::any_of(
-        args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
-    if (wantsHelp) {
-        out << kUsage;
-        return kCliOk;
-    }
-    if (command == "--version" || command == "-v") {
-        out << kProgram << " " << QUILLON_VERSION << "\n";
-        return kCliOk;
-    }
-    if (command == "list") {
-        if (args.size() > 1) {
-            err << kProgram << ": list takes no arguments\n";
-            return kCliBadArguments;
-        }
-        return RunList(out, err);
-    }
-    if (command == "capture") {
-        return RunCaptureCommand(args, out, err);
-    }
-    if (command == "decode") {
-        return RunDecodeCommand(args, out, err);
-    }
-    if (command == "decoders") {
-        return RunDecodersCommand(args, out, err);
-    }
-    err << kProgram << ": unknown command '" << command << "'\nTry 'quillon-cli --help'.\n";
     return kCliBadArguments;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const CliArgs parsed = ParseCliArgs(args, out, err);
+    if (parsed.exitStatus) {
+        return *parsed.exitStatus;
+    }
+    return RunCliCommand(parsed, out, err);
 }
 
 } // namespace quillon

@@ -145,51 +145,13 @@ int ParseRequest(const DecodeRequest& request, const DecoderCatalog& catalog,
     return kCliOk;
 }
 
-bool TakeValue(std::vector<std::string>& args, std::size_t i, std::string& value) {
-    if (i + 1 >= args.size()) {
-        return false;
-    }
-    value = args[i + 1];
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    return true;
-}
-
 } // namespace
 
-std::optional<std::string> TakeDecodeOptions(std::vector<std::string>& args,
-                                             DecodeRequest& request) {
-    for (std::size_t i = 1; i < args.size();) {
-        const std::string& name = args[i];
-        if (name == "-P" || name == "--protocol-decoders" || name == "-A" ||
-            name == "--protocol-decoder-annotations") {
-            std::string& target = name.size() == 2 && name[1] == 'P' ? request.decoders
-                                  : name == "--protocol-decoders"    ? request.decoders
-                                                                     : request.annotations;
-            if (!target.empty()) {
-                return name + " given twice; stack decoders with commas in one -P";
-            }
-            if (!TakeValue(args, i, target) || target.empty()) {
-                return "option " + name + " needs a value";
-            }
-        } else if (name == "--annotation-times") {
-            request.times = true;
-            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
-        }
-    }
-    if (request.decoders.empty() && (!request.annotations.empty() || request.times)) {
-        return std::string("-A and --annotation-times need a decoder: -P DECODERS");
-    }
-    if (!request.decoders.empty() && !request.context) {
+int CheckDecodeRequest(DecodeRequest& request, std::ostream& err) {
+    if (!request.context) {
         request.context = std::make_shared<DecodeContext>();
     }
-    return std::nullopt;
-}
-
-int CheckDecodeRequest(const DecodeRequest& request, std::ostream& err) {
-    const auto context = request.context ? request.context : std::make_shared<DecodeContext>();
+    const auto& context = request.context;
     if (const int status = LoadDecoders(request, *context, err); status != kCliOk) {
         return status;
     }
@@ -239,11 +201,7 @@ int DecodeCapture(const CapturePtr& capture, const DecodeRequest& request, std::
     return outcome.status == DecodeStatus::Done ? kCliOk : kCliDecoderFailed;
 }
 
-int RunDecodersCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() > 1) {
-        err << kProgram << ": decoders takes no arguments\n";
-        return kCliBadArguments;
-    }
+int RunDecodersCommand(std::ostream& out, std::ostream& err) {
     const CEndOnSignals endOnSignals;
     CDecoderProcess process;
     std::vector<DecoderInfo> infos;
@@ -266,25 +224,14 @@ int RunDecodersCommand(const std::vector<std::string>& args, std::ostream& out, 
     return kCliOk;
 }
 
-int RunDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunDecodeCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
     const CEndOnSignals endOnSignals;
-    std::vector<std::string> rest = args;
-    DecodeRequest request;
-    if (const auto problem = TakeDecodeOptions(rest, request)) {
-        err << kProgram << ": " << *problem << "\n";
-        return kCliBadArguments;
-    }
-    if (rest.size() != 2 || rest[1].empty() || rest[1][0] == '-' || request.decoders.empty()) {
-        err << kProgram
-            << ": usage: quillon-cli decode FILE -P DECODERS [-A ANNOTATIONS] "
-               "[--annotation-times]\n";
-        return kCliBadArguments;
-    }
+    DecodeRequest request{args.decode, std::make_shared<DecodeContext>()};
     // The decoding process starts loading the decoders while the file is read.
     request.context->requested =
         request.context->process.RequestCatalog(DecoderIdsOf(request.decoders)).status ==
         DecodeStatus::Done;
-    const CapturePtr capture = ReadCaptureForCli(rest[1], std::nullopt, err);
+    const CapturePtr capture = ReadCaptureForCli(args.file, std::nullopt, err);
     if (!capture) {
         return kCliBadArguments; // the FILE argument names no capture
     }

@@ -16,38 +16,6 @@ namespace quillon {
 
 namespace {
 
-constexpr const char* kFindUsage =
-    "Usage: quillon-cli find FILE CONDITION [-P DECODERS] [--json]\n"
-    "\n"
-    "Prints every place in a capture file (VCD or CSV) where CONDITION holds, one line each:\n"
-    "its first sample, its time from the capture's first sample, what matched and, for\n"
-    "pulses, the width (for levels and patterns how long they hold).\n"
-    "\n"
-    "Conditions (quote them for the shell):\n"
-    "  CH rise, CH fall, CH edge        an edge of channel CH: its name in the file, or Dn\n"
-    "  CH high, CH low                  each stretch at that level\n"
-    "  CH high<T, CH low>T, CH high<=T, CH low>=T, CH high=T1..T2, CH low=T\n"
-    "                                   whole pulses (edge to edge) of that width;\n"
-    "                                   T is a number with ps, ns, us (or \u00b5s), ms or s\n"
-    "  pattern=P                        0, 1 or x per channel, highest first (as --trigger)\n"
-    "  ann=DECODER:TEXT                 an annotation of a -P decoder containing TEXT\n"
-    "                                   (\"TEXT\" in double quotes for spaces)\n"
-    "  A and B                          the matches of A that share a sample with one of B\n"
-    "  A or B, ( ... )                  the matches of either; and binds tighter than or\n"
-    "A pulse cut by the capture's ends or by samples not received is no pulse; samples not\n"
-    "received never match.\n"
-    "\n"
-    "Options:\n"
-    "  -P DECODERS   decoders for ann=, as for decode: uart:rx=D8:baudrate=115200\n"
-    "  --json        an object with the file, the condition and the matches\n"
-    "\n"
-    "Exit status: 0 something matched, 1 nothing did, 2 bad arguments, a file that cannot\n"
-    "be read, a condition that does not parse or names an unknown channel, a decoder that\n"
-    "fails.\n";
-
-constexpr int kFound = 0;
-constexpr int kNotFound = 1;
-constexpr int kTrouble = 2;
 constexpr std::int64_t kPsPerSecond = 1'000'000'000'000;
 
 std::string JsonSeconds(Picoseconds time) {
@@ -90,55 +58,16 @@ std::string ExactTime(Picoseconds time) {
     return std::to_string(ps) + " ps";
 }
 
-struct FindArgs {
-    std::string file;
-    std::string condition;
-    std::string decoders;
-    bool json = false;
-};
+} // namespace
 
-/// Errors in the arguments as a text; nothing when they are fine.
-std::optional<std::string> ParseFindArgs(const std::vector<std::string>& args, FindArgs& found) {
-    std::vector<std::string> positional;
-    bool optionsEnded = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--json") {
-            found.json = true;
-        } else if (arg == "-P" || arg == "--protocol-decoders") {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                return "option " + arg + " needs a value";
-            }
-            if (!found.decoders.empty()) {
-                return arg + " given twice; stack decoders with commas in one -P";
-            }
-            found.decoders = args[++i];
-        } else {
-            return "unknown option '" + arg + "'";
-        }
-    }
-    if (positional.size() < 2) {
-        return std::string(positional.empty() ? "find needs a file and a condition"
-                                              : "find needs a condition after the file");
-    }
-    found.file = positional.front();
-    // The condition may come as several words when the shell split it.
-    for (std::size_t i = 1; i < positional.size(); ++i) {
-        found.condition += (i > 1 ? " " : "") + positional[i];
-    }
-    return std::nullopt;
-}
-
-void PrintConditionError(const std::string& condition, const ConditionError& error,
-                         std::ostream& err) {
+void PrintConditionError(const std::string& command, const std::string& condition,
+                         const ConditionError& error, std::ostream& err) {
     const int column = error.Column(condition);
-    err << "quillon-cli: find: " << error.message << " (column " << column
+    err << "quillon-cli: " << command << ": " << error.message << " (column " << column
         << " of the condition)\n  " << condition << "\n  " << std::string(column - 1, ' ') << "^\n";
 }
+
+namespace {
 
 const char* KindName(Match::Kind kind) {
     switch (kind) {
@@ -174,8 +103,10 @@ std::string LongestText(const SearchAnnotation& a) {
     return a.texts.empty() ? std::string() : a.texts.front();
 }
 
-void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* annotations,
-               std::ostream& out) {
+} // namespace
+
+void PrintMatchLine(const Match& m, const Capture& capture, const SearchAnnotations* annotations,
+                    std::ostream& out) {
     const SamplePeriod& period = capture.Period();
     out << m.sample << '\t' << ExactTime(period.TimeOf(m.sample)) << '\t';
     const std::string level = m.high ? "high" : "low";
@@ -203,6 +134,8 @@ void PrintLine(const Match& m, const Capture& capture, const SearchAnnotations* 
     }
     out << '\n';
 }
+
+namespace {
 
 /// One match as a JSON object.
 std::string JsonMatch(const Match& m, const Capture& capture,
@@ -288,24 +221,12 @@ std::variant<SearchAnnotations, std::string> DecodeForSearch(const CapturePtr& c
     return std::move(gather.found);
 }
 
-int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-        if (args[i] == "-h" || args[i] == "--help") {
-            out << kFindUsage;
-            return kFound;
-        }
-    }
-    FindArgs request;
-    if (const auto problem = ParseFindArgs(args, request)) {
-        err << "quillon-cli: find: " << *problem << "\nUsage: quillon-cli find FILE CONDITION "
-            << "[-P DECODERS] [--json]; quillon-cli find --help for the conditions\n";
-        return kTrouble;
-    }
+int RunFindCommand(const CliArgs& request, std::ostream& out, std::ostream& err) {
     // The condition first: a typing error is found without reading a big file.
     auto parsed = ParseCondition(request.condition);
     if (const auto* error = std::get_if<ConditionError>(&parsed)) {
-        PrintConditionError(request.condition, *error, err);
-        return kTrouble;
+        PrintConditionError("find", request.condition, *error, err);
+        return kFindTrouble;
     }
     const Condition& condition = std::get<Condition>(parsed);
 
@@ -313,29 +234,29 @@ int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const CapturePtr capture = ReadCaptureFile(request.file, ReadOptions{}, readError);
     if (!capture) {
         err << "quillon-cli: find: cannot read " << readError.Text() << "\n";
-        return kTrouble;
+        return kFindTrouble;
     }
 
     std::shared_ptr<const SearchAnnotations> annotations;
-    if (UsesAnnotations(condition.root) && !request.decoders.empty()) {
-        auto decoded = DecodeForSearch(capture, request.decoders);
+    if (UsesAnnotations(condition.root) && !request.decode.decoders.empty()) {
+        auto decoded = DecodeForSearch(capture, request.decode.decoders);
         if (const auto* problem = std::get_if<std::string>(&decoded)) {
             err << "quillon-cli: find: " << *problem << "\n";
-            return kTrouble;
+            return kFindTrouble;
         }
         annotations =
             std::make_shared<SearchAnnotations>(std::get<SearchAnnotations>(std::move(decoded)));
-    } else if (!request.decoders.empty()) {
+    } else if (!request.decode.decoders.empty()) {
         err << "quillon-cli: find: -P is not used: the condition has no ann=\n";
     }
 
     auto bound = Matcher::Bind(condition, capture, annotations);
     if (const auto* error = std::get_if<ConditionError>(&bound)) {
-        PrintConditionError(request.condition, *error, err);
-        if (UsesAnnotations(condition.root) && request.decoders.empty()) {
+        PrintConditionError("find", request.condition, *error, err);
+        if (UsesAnnotations(condition.root) && request.decode.decoders.empty()) {
             err << "quillon-cli: find: name the decoders for ann= with -P, as for decode\n";
         }
-        return kTrouble;
+        return kFindTrouble;
     }
     // Each match is printed as it is found: the first lines of a long search come at once.
     std::size_t found = 0;
@@ -350,7 +271,7 @@ int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std:
         if (request.json) {
             out << (found > 0 ? ",\n    " : "\n    ") << JsonMatch(m, *capture, annotations.get());
         } else {
-            PrintLine(m, *capture, annotations.get(), out);
+            PrintMatchLine(m, *capture, annotations.get(), out);
         }
         ++found;
         return true;
@@ -359,7 +280,7 @@ int RunFindCommand(const std::vector<std::string>& args, std::ostream& out, std:
         out << (found > 0 ? "\n  ]\n}\n" : "]\n}\n");
     }
     out.flush();
-    return found > 0 ? kFound : kNotFound;
+    return found > 0 ? kFindMatched : kFindNothing;
 }
 
 } // namespace quillon

@@ -1,7 +1,8 @@
-// quillon-cli: the command as the user starts it. It loads no toolkit, so that `decode` and
-// `decoders` start as fast as the decoders allow; every other command (and help) is the work
-// of quillon-cli-full, which draws PNG pictures with Qt and which this program becomes.
-#include "app/cli.h"
+// quillon-cli: the command as the user starts it. It loads no toolkit, so that help, wrong
+// arguments, `decode` and `decoders` answer as fast as the decoders allow; every other command
+// is the work of quillon-cli-full, which draws PNG pictures with Qt and which this program
+// becomes.
+#include "app/cli_commands.h"
 #include "app/cli_decode.h"
 
 #include <cerrno>
@@ -29,17 +30,15 @@ std::string DirOfProgram() {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    bool help = false;
-    for (const auto& a : args) {
-        help = help || a == "-h" || a == "--help";
+    const quillon::CliArgs parsed = quillon::ParseCliArgs(args, std::cout, std::cerr);
+    if (parsed.exitStatus) {
+        return *parsed.exitStatus;
     }
-    if (!args.empty() && !help) {
-        if (args.front() == "decode") {
-            return quillon::RunDecodeCommand(args, std::cout, std::cerr);
-        }
-        if (args.front() == "decoders") {
-            return quillon::RunDecodersCommand(args, std::cout, std::cerr);
-        }
+    if (parsed.command == quillon::CliCommand::Decode) {
+        return quillon::RunDecodeCommand(parsed, std::cout, std::cerr);
+    }
+    if (parsed.command == quillon::CliCommand::Decoders) {
+        return quillon::RunDecodersCommand(std::cout, std::cerr);
     }
     // Beside this program in a build, in the helpers' folder once installed.
     const std::string dir = DirOfProgram();

@@ -21,21 +21,6 @@ namespace quillon {
 
 namespace {
 
-constexpr const char* kInfoUsage =
-    "Usage: quillon-cli info FILE [--json] [--rate RATE]\n"
-    "\n"
-    "Prints, for each channel of a capture file (VCD, CSV or sigrok session file .sr, ours\n"
-    "or another program's), the number of rising and falling edges, the shortest high and\n"
-    "low pulse and, where the channel is periodic, its period, frequency and duty cycle.\n"
-    "--json prints an object keyed by channel name; times are in seconds (_s), frequencies\n"
-    "in hertz (_hz), the duty cycle from 0 to 1, and null stands for what the channel does\n"
-    "not have.\n"
-    "\n"
-    "  --rate RATE   the sample rate (24MHz, 1000000) or period (20ns) of a file that\n"
-    "                names none\n"
-    "\n"
-    "Exit status: 0 success, 2 bad arguments or a file that cannot be read.\n";
-
 struct ChannelRow {
     std::string name;
     ChannelSummary summary;
@@ -144,47 +129,8 @@ void PrintTable(const std::string& file, const Capture& capture,
 
 } // namespace
 
-int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::optional<std::string> file;
-    std::optional<SamplePeriod> rate;
-    bool json = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--json") {
-            json = true;
-        } else if (arg == "-h" || arg == "--help") {
-            out << kInfoUsage;
-            return kCliOk;
-        } else if (arg == "--rate" || arg.rfind("--rate=", 0) == 0) {
-            std::string text;
-            if (arg == "--rate") {
-                if (i + 1 == args.size()) {
-                    err << "quillon-cli: info: --rate needs a value\n" << kInfoUsage;
-                    return kCliBadArguments;
-                }
-                text = args[++i];
-            } else {
-                text = arg.substr(7);
-            }
-            rate = ParseSampleRate(text);
-            if (!rate) {
-                err << "quillon-cli: info: '" << SafeText(text)
-                    << "' is no sample rate (24MHz) or period (20ns)\n";
-                return kCliBadArguments;
-            }
-        } else if (!file && (arg.empty() || arg.front() != '-' || arg == "-")) {
-            file = arg;
-        } else {
-            err << "quillon-cli: info: unexpected argument '" << SafeText(arg) << "'\n"
-                << kInfoUsage;
-            return kCliBadArguments;
-        }
-    }
-    if (!file) {
-        err << "quillon-cli: info needs a file\n" << kInfoUsage;
-        return kCliBadArguments;
-    }
-    const CapturePtr capture = ReadCaptureForCli(*file, rate, err);
+int RunInfoCommand(const CliArgs& args, std::ostream& out, std::ostream& err) {
+    const CapturePtr capture = ReadCaptureForCli(args.file, args.rate, err);
     if (!capture) {
         return kCliReadFailed;
     }
@@ -193,10 +139,10 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
         rows.push_back({capture->ChannelName(channel), SummarizeChannel(*capture, channel)});
     }
     const double period = capture->Period().Seconds();
-    if (json) {
+    if (args.json) {
         PrintJson(rows, period, out);
     } else {
-        PrintTable(*file, *capture, rows, period, out);
+        PrintTable(args.file, *capture, rows, period, out);
     }
     return kCliOk;
 }

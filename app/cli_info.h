@@ -1,9 +1,9 @@
 // quillon-cli info: what a saved capture holds, channel by channel.
 #pragma once
 
+#include "app/cli_commands.h"
+
 #include <iosfwd>
-#include <string>
-#include <vector>
 
 namespace quillon {
 
@@ -11,8 +11,8 @@ namespace quillon {
 /// decode (6 is a decoder's failure).
 inline constexpr int kCliReadFailed = 2;
 
-/// quillon-cli info FILE [--json]; args start with "info". Table or JSON to out, errors to
-/// err; returns the exit status.
-int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+/// quillon-cli info FILE [--json] [--rate RATE]. Table or JSON to out, errors to err; returns
+/// the exit status.
+int RunInfoCommand(const CliArgs& args, std::ostream& out, std::ostream& err);
 
 } // namespace quillon

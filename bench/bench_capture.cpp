@@ -6,6 +6,7 @@
 #include "device/protocol.h"
 #include "emulator/analyzer_emulator.h"
 #include "ui/analyzer_dlg.h"
+#include "ui/dialog_template.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -76,7 +77,7 @@ bool Measure(const std::string& path, int rounds, bool bFast, Rounds& out) {
         dlg.show();
         QCoreApplication::processEvents();
         const auto t1 = Clock::now();
-        if (!dlg.m_port.IsOpen()) {
+        if (!dlg.Session().Port().IsOpen()) {
             std::fputs("the analyzer was not found\n", stderr);
             return false;
         }
@@ -88,7 +89,7 @@ bool Measure(const std::string& path, int rounds, bool bFast, Rounds& out) {
             loop.quit();
         });
         const auto t2 = Clock::now();
-        dlg.m_buttonRun->click();
+        qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_RUN))->click();
         loop.exec();
         out.startUp.push_back(Ms(t1 - t0));
         out.run.push_back(Ms(enabled - t2));
@@ -129,7 +130,7 @@ int RunSoak(int runs) {
     dlg.SetUnattended(true);
     dlg.OnInitDialog();
     dlg.show();
-    if (!dlg.m_port.IsOpen()) {
+    if (!dlg.Session().Port().IsOpen()) {
         std::fputs("the analyzer was not found\n", stderr);
         return 1;
     }
@@ -138,7 +139,7 @@ int RunSoak(int runs) {
     for (int i = 1; i <= runs; ++i) {
         QEventLoop loop;
         QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
-        dlg.m_buttonRun->click();
+        qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_RUN))->click();
         loop.exec();
         if (!dlg.SaveCapture(dir.filePath(QStringLiteral("soak.vcd")))) {
             std::fprintf(stderr, "run %d: not saved\n", i);

@@ -19,6 +19,9 @@ build/release/bench/bench_viewer --benchmark_repetitions=20 \
 echo "== Start-up and capture run against the emulated analyzer"
 build/release/bench/bench_capture "${1:-9}" 2>/dev/null
 
+echo "== quillon-cli capture normal and --fast: the download (emulator's log) and the command"
+bench/fast_download.sh "${1:-9}"
+
 echo "== Peak memory of quillon --demo after one capture"
 shot=$(mktemp /tmp/quillon-bench.XXXXXX.png)
 /usr/bin/time -f "maximum resident set size: %M KiB, wall time %e s" \

@@ -6,7 +6,7 @@
 namespace quillon {
 
 CapturePtr ToCapture(const CaptureData& data) {
-    const int channels = std::clamp(data.channels, 1, kExportChannels);
+    const int channels = std::clamp(data.channels, 1, kAnalyzerChannels);
     CaptureBuilder builder(channels, SamplePeriod::FromPicoseconds(data.PeriodPs()));
     std::vector<std::uint8_t> rows(data.samples.size() * 2);
     for (std::size_t i = 0; i < data.samples.size(); ++i) {
@@ -38,7 +38,7 @@ CapturePtr ToCapture(const CaptureData& data) {
 
 CaptureData ToCaptureData(const Capture& capture) {
     CaptureData data;
-    const int channels = std::min(capture.ChannelCount(), kExportChannels);
+    const int channels = std::min(capture.ChannelCount(), kAnalyzerChannels);
     const auto count = static_cast<std::size_t>(capture.SampleCount());
     data.channels = channels;
     data.samples.assign(count, 0);

@@ -7,7 +7,7 @@ namespace quillon {
 
 ChannelNames DefaultChannelNames() {
     ChannelNames names;
-    for (int n = 0; n < kExportChannels; ++n) {
+    for (int n = 0; n < kAnalyzerChannels; ++n) {
         names[static_cast<std::size_t>(n)] = DefaultChannelName(n);
     }
     return names;

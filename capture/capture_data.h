@@ -2,6 +2,7 @@
 // viewer, measurements, decoders). Made once when a run ends or a file is read.
 #pragma once
 
+#include "capture/capture.h"
 #include "capture/sample_store.h"
 
 #include <array>
@@ -15,9 +16,8 @@ namespace quillon {
 /// The analyzer takes one sample every kSampleUnitNs * rate multiplier.
 inline constexpr std::int64_t kSampleUnitNs = 20;
 inline constexpr std::int64_t kSampleUnitPs = kSampleUnitNs * 1000;
-inline constexpr int kExportChannels = 16;
 
-using ChannelNames = std::array<std::string, kExportChannels>;
+using ChannelNames = std::array<std::string, kAnalyzerChannels>;
 
 /// "D0" ... "D15".
 ChannelNames DefaultChannelNames();
@@ -35,7 +35,7 @@ struct CaptureData {
     /// received it and 0 where the store still held an earlier capture's bytes.
     std::vector<std::uint8_t> received;
     /// How many of the channels D0 ... carry data (a file may hold fewer than 16 wires).
-    int channels = kExportChannels;
+    int channels = kAnalyzerChannels;
     ChannelNames names = DefaultChannelNames();
     /// The trigger's sample when the capture was taken with a trigger pattern.
     std::optional<std::int64_t> triggerSample;

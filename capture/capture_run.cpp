@@ -36,6 +36,7 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     if (triggerMode) {
         for (;;) {
             ++result.triggerPolls;
+            host.TriggerPolled(result.triggerPolls);
             if (link.PollTrigger() == 1) {
                 result.triggered = true;
                 break;
@@ -67,10 +68,13 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
     }
     CDownloadLedger ledger;
     ledger.Begin(kKeptPackets);
+    bool anyWhole = false;
     const auto report = [&](const std::vector<PacketIncident>& incidents) {
         for (const auto& incident : incidents) {
-            // A dead or stalled line is told once by the run, not once per packet.
-            if (!cancelled() && !lineFailed()) {
+            // A dead or stalled line is told once by the run, not once per packet; so is an
+            // analyzer that has sent nothing whole yet.
+            const bool silentAgain = !anyWhole && result.packetIncidents > 0;
+            if (!cancelled() && !lineFailed() && !silentAgain) {
                 ++result.packetIncidents;
                 host.ReportPacketIncident(incident);
             }
@@ -92,8 +96,10 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
         }
         ++result.packetsRequested;
         const int index = store.m_fillLow / SampleStore::kFillStep;
+        host.PacketRequested(index);
         const PacketReply reply = link.RequestPacket(packet.data(), ledger.WaitsForLateReplies());
         const auto incidents = ledger.Record(index, reply);
+        anyWhole = anyWhole || reply.shape == PacketReply::Shape::Whole;
         if (reply.shape == PacketReply::Shape::Whole && !reply.prompt && !ledger.IsOutOfStep()) {
             ++result.lateReplies;
         }
@@ -132,7 +138,9 @@ CaptureResult RunCapture(CAnalyzerLink& link, SampleStore& store, std::mutex& st
 
     if (!result.cancelled) {
         std::this_thread::sleep_for(kDrawPause);
-        host.Redraw();
+        if (result.packetsAccepted > 0) { // no picture of samples that never came
+            host.Redraw();
+        }
     }
     if (result.linkLost && !result.cancelled) {
         host.ReportLinkLost();

@@ -17,7 +17,12 @@ namespace quillon {
 class ICaptureHost {
 public:
     virtual ~ICaptureHost() = default;
-    /// Redraw the view from the store (the run has released the store's lock).
+    /// The trigger wait asks for the trigger once more (polls: this one included).
+    virtual void TriggerPolled(int /*polls*/) {}
+    /// Packet index (0 .. 63) of the download is about to be asked for.
+    virtual void PacketRequested(int /*index*/) {}
+    /// Redraw the view from the store (the run has released the store's lock). Not called
+    /// when no packet of the run was received: there is nothing new to show.
     virtual void Redraw() {}
     /// The port went dead during the run; called once, before the run ends.
     virtual void ReportLinkLost() {}
@@ -25,7 +30,9 @@ public:
     virtual void ReportNotTakingCommands() {}
     /// Packets of the download are not received (see CDownloadLedger); called as soon as it
     /// is known, while the download goes on after it returns. A single run of the window
-    /// waits here until the user has seen the warning; a repeated one does not.
+    /// waits here until the user has seen the warning; a repeated one does not. While no
+    /// packet of the run has come whole, only the first incident is reported: an analyzer
+    /// that answers nothing is told once, not once per packet.
     virtual void ReportPacketIncident(const PacketIncident& /*incident*/) {}
     /// The last step of a run: Run may be enabled again.
     virtual void RunFinished() {}

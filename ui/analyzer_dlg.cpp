@@ -1,21 +1,18 @@
-// The main window: start-up, the capture run's GUI side, zoom and rate, export, closing.
+// The main window: its controls, the picture, the boxes and the menu over the capture session.
 #include "ui/analyzer_dlg.h"
 
 #include "capture/capture_bridge.h"
-#include "capture/settings_word.h"
-#include "device/discovery.h"
-#include "device/port_list.h"
-#include "device/protocol.h"
+
 #include "display/timebase.h"
 #include "display/waveform.h"
-#include "file/save_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/capture_export.h"
 #include "ui/dialog_template.h"
 #include "ui/picture_ctrl.h"
+#include "ui/session_texts.h"
 #include "ui/spin_button_ctrl.h"
 #include "ui/strings.h"
-#include "ui/thread_handoff.h"
 #include "ui/viewer_capture_bar.h"
 #include "ui/viewer_wnd.h"
 
@@ -24,9 +21,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -36,107 +30,26 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QThread>
 #include <QValidator>
 
 #include <cstdio>
-#include <future>
-#include <system_error>
 
 namespace quillon {
 
 namespace {
-constexpr std::chrono::milliseconds kBeforeResetPause = 100ms;
-constexpr std::chrono::milliseconds kAfterResetPause = 50ms;
-constexpr std::chrono::milliseconds kWorkerPoll = 20ms;
 constexpr const char* kDefaultGenPeriod = "00000000";
-constexpr const char* kDefaultGenType = "0";
-constexpr const char* kDefaultTrigPattern = "0000000000000000";
-constexpr const char* kDefaultTrigPos = "00";
 
-// Export: menu items, the file dialog and its messages.
 constexpr const char* kViewerMenuText = "波形ビューア(&W)...";
 constexpr const char* kSaveVcdMenuText = "VCDファイルに保存(&V)...";
 constexpr const char* kSaveCsvMenuText = "CSVファイルに保存(&C)...";
 constexpr const char* kSaveSigrokMenuText = "sigrokファイル(.sr)に保存(&G)...";
 constexpr const char* kSavePngMenuText = "画像(PNG)に保存(&P)...";
-constexpr const char* kSaveCaption = "名前を付けて保存";
-constexpr const char* kVcdFilter = "VCDファイル (*.vcd)";
-constexpr const char* kCsvFilter = "CSVファイル (*.csv)";
-constexpr const char* kSigrokFilter = "sigrokセッションファイル (*.sr)";
-constexpr const char* kPngFilter = "PNG画像 (*.png)";
 constexpr const char* kNoCaptureText = "保存するデータがありません。 \r\n"
                                        "先にRunでデータを取り込んでください。 \r\n";
 constexpr const char* kCapturingText = "データを取り込み中です。 \r\n"
                                        "取り込みが終わってから保存してください。 \r\n";
-constexpr const char* kUnknownTypeText = "保存できるのは .vcd .csv .sr .png のファイルです。 \r\n";
-constexpr const char* kWriteFailedText = "ファイルに保存できませんでした。 \r\n";
-constexpr const char* kIncompleteSavedText =
-    "取り込みが不完全です。 \r\n"
-    "%2 サンプルのうち %1 サンプルが届きませんでした。 \r\n";
-constexpr const char* kIncompleteDataText =
-    "届かなかったサンプルは不明(VCDは x、CSVは空欄)として保存しました。 \r\n";
-constexpr const char* kIncompletePictureText =
-    "画像のその部分には前の取り込みのデータが表示されています。 \r\n";
 
-// Run's checks of the fields, and a line that takes no commands.
-constexpr const char* kFieldLengthText = "%1 は半角 %2 文字で入力してください。 \r\n"
-                                         "設定は送っていません。 \r\n";
-constexpr const char* kControlCharacterText = "設定に送れない文字(制御文字)が含まれています。 \r\n"
-                                              "設定は送っていません。 \r\n";
-
-QString FieldLengthText(SettingsField field) {
-    switch (field) {
-    case SettingsField::TrigPos:
-        return QString::fromUtf8(kFieldLengthText)
-            .arg(QStringLiteral("trigpos(1:0)"))
-            .arg(kTrigPosMaxLength);
-    case SettingsField::TrigPattern:
-        return QString::fromUtf8(kFieldLengthText)
-            .arg(QString::fromUtf8("ﾄﾘｶﾞﾊﾟﾀｰﾝ(15:0)"))
-            .arg(kTrigPatternMaxLength);
-    case SettingsField::GenType:
-        break;
-    }
-    return QString::fromUtf8(kFieldLengthText).arg(QStringLiteral("gentype")).arg(kGenTypeLength);
-}
-
-// Drops control characters from whatever reaches a field, typed or pasted, so that no
-// carriage return can end the settings command early and start another; then refuses what
-// is longer than the field's place in the word. (A length limit of the field itself would
-// cut a paste before its control characters are gone.)
-class CNoControlValidator : public QValidator {
-public:
-    CNoControlValidator(int maxLength, QObject* parent)
-        : QValidator(parent), m_nMaxLength(maxLength) {}
-    State validate(QString& input, int& pos) const override {
-        for (qsizetype i = input.size() - 1; i >= 0; --i) {
-            if (input.at(i).category() == QChar::Other_Control) {
-                input.remove(i, 1);
-                if (i < pos) {
-                    --pos;
-                }
-            }
-        }
-        return input.size() > m_nMaxLength ? Invalid : Acceptable;
-    }
-
-private:
-    int m_nMaxLength;
-};
-
-// Capturing choices of the context menu.
 constexpr const char* kRescanMenuText = "ロジアナを再検索(&S)";
-
-struct SaveChoice {
-    FileFormat format;
-    const char* filter;
-    const char* suffix;
-};
-constexpr SaveChoice kSaveChoices[] = {{FileFormat::Vcd, kVcdFilter, "vcd"},
-                                       {FileFormat::Csv, kCsvFilter, "csv"},
-                                       {FileFormat::Sigrok, kSigrokFilter, "sr"},
-                                       {FileFormat::Png, kPngFilter, "png"}};
 } // namespace
 
 CAnalyzerDlg::CAnalyzerDlg(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()) {
@@ -163,19 +76,18 @@ CAnalyzerDlg::CAnalyzerDlg(QWidget* parent) : QDialog(parent), m_hIcon(AppIcon()
     m_strZoom = QStringLiteral("1us/d");
     m_strAboutMenu = QString::fromUtf8(kAboutMenuText);
     m_backImage = QImage(kViewWidth, kViewHeight, QImage::Format_RGB32);
-    m_link.SetCancelFlag(&m_flags.m_bCancel);
+    m_session.SetReplyHost(this);
+    m_session.SetSettingsSource([this] { return ReadSettings(); });
+    m_session.SetStartupHooks(MakeStartupHooks());
+    ConnectSession();
 }
 
 CAnalyzerDlg::~CAnalyzerDlg() {
-    // Normally the run has ended before the window goes; this is the last safety net.
-    m_flags.m_bCancel = true;
+    // Normally the run has ended before the window goes; the session waits for it.
+    m_session.Cancel();
     if (m_pActiveBox) {
         m_pActiveBox->reject();
     }
-    if (m_worker.joinable()) {
-        m_worker.join();
-    }
-    m_port.Close();
 }
 
 void CAnalyzerDlg::BindControls() {
@@ -327,12 +239,12 @@ void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
 // ---- Closing -------------------------------------------------------------------------
 
 void CAnalyzerDlg::OnClose() {
-    m_port.Close();
+    m_session.Port().Close();
 }
 
 void CAnalyzerDlg::EndAfterRun(PendingEnd end) {
     // The run ends first; the window ends when the run's last step has arrived here.
-    m_flags.m_bCancel = true;
+    m_session.Cancel();
     if (m_pendingEnd != PendingEnd::Close) {
         m_pendingEnd = end;
     }
@@ -361,56 +273,41 @@ void CAnalyzerDlg::reject() {
 
 // ---- Device start-up -------------------------------------------------------------------
 
-int CAnalyzerDlg::FindPort(int n) {
-    const int found = ListedPortNumber(ReadPortList(), n);
-    m_editReply->setText(QString());
-    int result = 0;
-    if (found != -1 && m_port.Open(found, CSerialPort::kAnalyzerBaud) != 0) {
-        m_editReply->setText(QString::fromLatin1(kFoundPortText));
-        result = 1;
-        UpdateData(false);
-        UpdateWindow();
-    } else if (found != -1) {
-        m_openFailures.Note(m_port);
-    }
-    if (result == 0) {
-        m_editReply->setText(QString::fromLatin1(kNoPortText));
-        UpdateData(false);
-        UpdateWindow();
-    }
-    return result;
-}
-
-void CAnalyzerDlg::StartDevice() {
-    m_openFailures.Clear();
-    int found = 0;
-    for (int i = 0; i <= kDiscoveryLastCom; ++i) {
-        if (FindPort(i) == 1) {
-            std::this_thread::sleep_for(kDiscoveryOpenPause);
-            if (IdentifyDevice() == 1) {
-                found = 1;
-                break;
-            }
-            m_port.Close();
+StartupHooks CAnalyzerDlg::MakeStartupHooks() {
+    StartupHooks hooks;
+    hooks.identified = [this](int nCom, bool) { m_nLastAsked = nCom; };
+    hooks.notFound = [this](const COpenFailures& failures) {
+        // The reply field keeps the reply of the last number searched (COM99) when it was
+        // asked, else it says "no port".
+        if (m_nLastAsked != kDiscoveryLastCom) {
+            ShowReply(kNoPortText);
         }
-    }
-    if (found == 0) {
+        m_nLastAsked = -1;
         // A port that could not be opened for a reason the user can mend is named as well.
-        for (const auto& line : m_openFailures.Lines()) {
+        for (const auto& line : failures.Lines()) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
                          line.c_str());
         }
         MessageBoxWarning(QString::fromUtf8(kNotFoundText),
-                          QString::fromStdString(m_openFailures.Text()));
-    }
-    std::this_thread::sleep_for(kBeforeResetPause);
-    ResetDevice();
-    std::this_thread::sleep_for(kAfterResetPause);
-    m_editGenPeriod->setText(QString::fromLatin1(kDefaultGenPeriod));
-    m_editGenType->setText(QString::fromLatin1(kDefaultGenType));
-    m_editTrigPattern->setText(QString::fromLatin1(kDefaultTrigPattern));
-    m_editTrigPos->setText(QString::fromLatin1(kDefaultTrigPos));
-    ArmCapture();
+                          QString::fromStdString(failures.Text()));
+        return true; // the window runs on without the analyzer
+    };
+    hooks.defaults = [this] {
+        m_nLastAsked = -1;
+        m_editGenPeriod->setText(QString::fromLatin1(kDefaultGenPeriod));
+        m_editGenType->setText(QString::fromLatin1(kDefaultGenType));
+        m_editTrigPattern->setText(QString::fromLatin1(kDefaultTrigPattern));
+        m_editTrigPos->setText(QString::fromLatin1(kDefaultTrigPos));
+    };
+    return hooks;
+}
+
+void CAnalyzerDlg::StartDevice() {
+    m_session.StartDevice();
+}
+
+void CAnalyzerDlg::OnRescan() {
+    m_session.Rescan();
 }
 
 std::chrono::milliseconds CAnalyzerDlg::ReplyDelay() {
@@ -444,154 +341,75 @@ void CAnalyzerDlg::MessageBoxWarning(const QString& text, const QString& details
     m_pActiveBox = nullptr;
 }
 
-void CAnalyzerDlg::WarnFromWorker(const QString& text) {
-    if (QThread::currentThread() == thread()) {
-        MessageBoxWarning(text);
-        return;
-    }
-    if (m_flags.m_bCancel) {
-        return;
-    }
-    // The box is the GUI thread's; the worker waits for it, or for the window to close.
-    auto dismissed = std::make_shared<std::promise<void>>();
-    auto future = dismissed->get_future();
-    PostToGui([this, text, dismissed] {
-        if (!m_flags.m_bCancel) {
-            MessageBoxWarning(text);
-        }
-        dismissed->set_value();
-    });
-    while (future.wait_for(kWorkerPoll) != std::future_status::ready) {
-        if (m_flags.m_bCancel) {
-            return;
-        }
-    }
-}
-
-void CAnalyzerDlg::PostToGui(std::function<void()> work) {
-    CWorkerEvent::Post(this, std::move(work));
-}
-
-bool CAnalyzerDlg::event(QEvent* event) {
-    return CWorkerEvent::Run(event) || QDialog::event(event);
-}
-
-void CAnalyzerDlg::ReportPacketIncident(const PacketIncident& incident) {
-    QString text;
-    if (incident.kind == PacketIncident::Kind::OutOfStep) {
-        text = QString::fromUtf8(kOutOfStepText).arg(incident.firstVoided);
-    } else {
-        const std::string warning = PacketWarningText(incident.count);
-        text = QString::fromLatin1(warning.data(), static_cast<qsizetype>(warning.size()));
-    }
-    if (!m_bRunRepeats) {
-        WarnFromWorker(text); // a single run: the box, and the run waits for it
+void CAnalyzerDlg::OnSessionWarning(const SessionWarning& warning) {
+    const QString text = SessionWarningText(warning);
+    if (warning.waits || warning.kind != SessionWarning::Kind::Packet) {
+        MessageBoxWarning(text); // a single run waits for it
         return;
     }
     // A repetition goes on: the warning is shown where it does not wait for anyone.
     const QString line = text.simplified();
     std::fprintf(stderr, "%s: warning: %s (packet %d)\n",
                  qPrintable(QCoreApplication::applicationName()), line.toUtf8().constData(),
-                 incident.packet);
-    PostToGui([this, line] {
-        ++m_nRepeatWarnings;
-        emit PacketWarningShown(line, m_nRepeatWarnings);
-    });
-}
-
-void CAnalyzerDlg::ReportLinkLost() {
-    WarnFromWorker(QString::fromUtf8(kLinkLostText));
-}
-
-void CAnalyzerDlg::ReportNotTakingCommands() {
-    WarnFromWorker(QString::fromUtf8(kNotTakingCommandsText));
+                 warning.incident.packet);
+    emit PacketWarningShown(line, warning.count);
 }
 
 // ---- Capture run ------------------------------------------------------------------------
 
-void CAnalyzerDlg::OnRun() {
-    if (IsCapturing()) {
-        return;
-    }
+void CAnalyzerDlg::ConnectSession() {
+    connect(&m_session, &CCaptureSession::BusyChanged, this, &CAnalyzerDlg::OnBusyChanged);
+    connect(&m_session, &CCaptureSession::Warning, this, &CAnalyzerDlg::OnSessionWarning);
+    connect(&m_session, &CCaptureSession::Redraw, this, &CAnalyzerDlg::DrawWaveforms);
+    connect(&m_session, &CCaptureSession::CaptureReady, this, &CAnalyzerDlg::OnCaptureReady);
+    connect(&m_session, &CCaptureSession::RepeatChanged, this, &CAnalyzerDlg::RepeatChanged);
+    connect(&m_session, &CCaptureSession::FastDownloadChanged, this,
+            &CAnalyzerDlg::FastDownloadChanged);
+}
+
+std::optional<CaptureSettings> CAnalyzerDlg::ReadSettings() {
     // The analyzer gets the fields' code page 932 bytes; a field of the wrong length would
     // shift every later character of the word into another setting's place.
-    const std::string trigPos = ToCodePage932(m_editTrigPos->text().toStdString());
-    const std::string pattern = ToCodePage932(m_editTrigPattern->text().toStdString());
-    const std::string genType = ToCodePage932(m_editGenType->text().toStdString());
-    if (const auto wrong = WrongLengthField(trigPos, pattern, genType)) {
-        MessageBoxWarning(FieldLengthText(*wrong));
-        return;
+    CaptureSettings settings;
+    settings.rate = m_rate;
+    settings.triggerMode = m_bTriggerMode != 0;
+    settings.trigPos = ToCodePage932(m_editTrigPos->text().toStdString());
+    settings.trigPattern = ToCodePage932(m_editTrigPattern->text().toStdString());
+    settings.genType = ToCodePage932(m_editGenType->text().toStdString());
+    settings.replyDelay = std::min(ReplyDelay(), std::chrono::milliseconds(kMaxReplyDelayMs));
+    if (const auto problem = ValidateSettings(settings)) {
+        MessageBoxWarning(problem->kind == SettingsProblem::Kind::Length
+                              ? FieldLengthText(problem->field)
+                              : ControlCharacterText());
+        return std::nullopt;
     }
-    const auto framed = FrameSettingsWord(ComposeSettingsWord(m_rate, trigPos, pattern, genType));
-    if (!framed) {
-        MessageBoxWarning(QString::fromUtf8(kControlCharacterText));
-        return;
-    }
-    if (!m_bRepeatNext) { // the user's Run, not the next capture of a repetition
-        // Disabling the focused button would hand the focus to the time field; it comes back.
+    return settings;
+}
+
+void CAnalyzerDlg::OnRun() {
+    m_session.Run();
+}
+
+void CAnalyzerDlg::OnBusyChanged(bool bBusy) {
+    if (bBusy) {
+        // Disabling the focused button hands the focus on; it comes back only if it is still
+        // there when the run ends (a field clicked meanwhile keeps it).
         m_bRunHadFocus = m_buttonRun->hasFocus();
-        m_bRepeating = m_bRepeat;
-        m_bRepeatEnding = false;
-        m_nRepeatWarnings = 0;
-    }
-    m_bRunRepeats = m_bRepeating;
-    m_buttonRun->setEnabled(false);
-    m_nCaptureRate = m_rate;
-    m_strCaptureTrigPos = trigPos;
-    // A closed or hung-up port sends nothing and the run tells; a stalled one starts no run.
-    if (!SendSettings(framed->data()) && m_port.IsWriteStalled()) {
-        // The settings did not go out: a run now would capture with the old ones.
-        MessageBoxWarning(QString::fromUtf8(kNotTakingCommandsText));
-        m_buttonRun->setEnabled(true);
-        if (m_bRunHadFocus) {
-            m_buttonRun->setFocus();
-        }
+        m_buttonRun->setEnabled(false);
+        m_pFocusLeftAt = m_bRunHadFocus ? QApplication::focusWidget() : nullptr;
         return;
     }
-    m_flags.m_bCancel = false;
-    try {
-        m_worker = std::thread(&CAnalyzerDlg::CaptureThreadProc, this);
-    } catch (const std::system_error&) {
-        m_buttonRun->setEnabled(true); // no worker: nothing else would enable Run again
+    m_buttonRun->setEnabled(true);
+    if (m_bRunHadFocus && QApplication::focusWidget() == m_pFocusLeftAt) {
+        m_buttonRun->setFocus();
     }
+    m_bRunHadFocus = false;
 }
 
-void CAnalyzerDlg::CaptureThreadProc(CAnalyzerDlg* dlg) {
-    dlg->RunCapture();
-}
-
-void CAnalyzerDlg::RunCapture() {
-    // The store changes within the run; what the run leaves is a capture once a packet came.
-    const CaptureResult result = quillon::RunCapture(m_link, m_store, m_storeLock, m_flags, *this);
-    m_lastResult = result;
-    if (result.packetsAccepted > 0) {
-        {
-            std::lock_guard lock(m_storeLock);
-            m_lastCapture = CaptureFromRun(m_store, m_nCaptureRate, result, m_strCaptureTrigPos);
-        }
-        m_bHaveCapture = true;
-    }
-}
-
-void CAnalyzerDlg::RunFinished() {
-    PostToGui([this] { OnCaptureThreadDone(); });
-}
-
-void CAnalyzerDlg::OnCaptureThreadDone() {
-    if (m_worker.joinable()) {
-        m_worker.join(); // its last step was to post this: it is ending now
-    }
-    const PendingEnd pending = m_pendingEnd;
+void CAnalyzerDlg::OnCaptureReady() {
+    const PendingEnd pending = IsCapturing() ? PendingEnd::None : m_pendingEnd;
     m_pendingEnd = PendingEnd::None;
-    const bool bRepeatOn = pending == PendingEnd::None && RepeatGoesOn();
-    if (!bRepeatOn) {
-        EndRun();
-    }
-    // Whoever follows the captures sees each one before the next overwrites the store.
     emit CaptureFinished();
-    if (bRepeatOn && !StartRepeatCapture()) {
-        EndRun();
-    }
     if (pending == PendingEnd::Close) {
         close();
     } else if (pending == PendingEnd::Cancel) {
@@ -599,98 +417,29 @@ void CAnalyzerDlg::OnCaptureThreadDone() {
     }
 }
 
-bool CAnalyzerDlg::RepeatGoesOn() const {
-    // A repetition without a working analyzer would only repeat its warnings.
-    return m_bRepeating && m_bRepeat && !m_bRepeatEnding && m_port.IsOpen() && !m_port.IsHungUp();
-}
-
-bool CAnalyzerDlg::StartRepeatCapture() {
-    if (!RepeatGoesOn()) { // ended by a receiver of CaptureFinished
-        return false;
-    }
-    m_bRepeatNext = true;
-    OnRun();
-    m_bRepeatNext = false;
-    return IsCapturing();
-}
-
-void CAnalyzerDlg::EndRun() {
-    if (m_bRepeatEnding) {
-        m_flags.m_bStopRequest = 0; // that Stop has ended the repetition
-    }
-    m_bRepeating = false;
-    m_bRepeatEnding = false;
-    m_buttonRun->setEnabled(true);
-    if (m_bRunHadFocus) {
-        m_buttonRun->setFocus();
-    }
-}
-
 void CAnalyzerDlg::OnStop() {
-    m_flags.m_bStopRequest = 1;
-    if (m_bRepeating) {
-        m_bRepeatEnding = true;
-    }
-}
-
-void CAnalyzerDlg::SetRepeat(bool bRepeat) {
-    if (bRepeat == m_bRepeat) {
-        return;
-    }
-    m_bRepeat = bRepeat;
-    emit RepeatChanged(bRepeat);
-}
-
-void CAnalyzerDlg::SetFastDownload(bool bFast) {
-    if (bFast == IsFastDownload()) {
-        return;
-    }
-    m_link.SetFastReplies(bFast);
-    emit FastDownloadChanged(bFast);
-}
-
-void CAnalyzerDlg::OnRescan() {
-    if (IsCapturing()) {
-        return;
-    }
-    m_port.Close();
-    StartDevice();
+    m_session.Stop();
 }
 
 void CAnalyzerDlg::OnTriggerMode() {
-    m_flags.m_bTriggerMode = m_flags.m_bTriggerMode == 0 ? 1 : 0;
-    m_checkTriggerMode->setChecked(m_flags.m_bTriggerMode != 0);
+    m_bTriggerMode = m_bTriggerMode == 0 ? 1 : 0;
+    m_session.SetTriggerMode(m_bTriggerMode != 0);
+    m_checkTriggerMode->setChecked(m_bTriggerMode != 0);
 }
 
 // ---- Display ------------------------------------------------------------------------------
 
 void CAnalyzerDlg::DrawWaveforms() {
-    QImage image;
-    quint64 serial = 0;
-    {
-        std::lock_guard lock(m_storeLock);
-        quillon::DrawWaveforms(m_backImage, m_store, m_strZoom.toStdString(), m_rate);
-        image = m_backImage.copy();
-        serial = ++m_nDrawSerial;
-    }
-    if (QThread::currentThread() == thread()) {
-        m_picture->SetImage(image, serial);
-    } else {
-        PostToGui([this, image, serial] { m_picture->SetImage(image, serial); });
-    }
+    quillon::DrawWaveforms(m_backImage, m_session.Store(), m_strZoom.toStdString(), m_rate);
+    m_picture->SetImage(m_backImage.copy(), ++m_nDrawSerial);
 }
 
 void CAnalyzerDlg::OnZoomChange() {
     if (m_bReady == 0) {
         return;
     }
-    const int position = m_spinZoom->GetPos();
-    {
-        std::lock_guard lock(m_storeLock);
-        m_strZoom =
-            QString::fromLatin1(ZoomLabelForPosition(position).data(),
-                                static_cast<qsizetype>(ZoomLabelForPosition(position).size()));
-    }
+    const std::string_view label = ZoomLabelForPosition(m_spinZoom->GetPos());
+    m_strZoom = QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size()));
     UpdateRateLabel();
     m_strTimebase = m_strRateLabel;
     UpdateData(false);
@@ -698,10 +447,7 @@ void CAnalyzerDlg::OnZoomChange() {
 }
 
 void CAnalyzerDlg::SetRate(int rate) {
-    {
-        std::lock_guard lock(m_storeLock);
-        m_rate = rate;
-    }
+    m_rate = rate;
     UpdateRateLabel();
     m_strTimebase = m_strRateLabel;
     UpdateData(false);
@@ -713,24 +459,10 @@ void CAnalyzerDlg::UpdateRateLabel() {
     }
 }
 
-SampleStore CAnalyzerDlg::SnapshotStore() const {
-    std::lock_guard lock(m_storeLock);
-    return m_store;
-}
-
-CaptureData CAnalyzerDlg::CurrentCapture() const {
-    std::lock_guard lock(m_storeLock);
-    return m_lastCapture;
-}
-
-CViewerWnd* CAnalyzerDlg::Viewer() const {
-    return m_pViewer;
-}
-
 void CAnalyzerDlg::OnOpenViewer() {
     if (!m_pViewer) {
         m_pViewer = new CViewerWnd(this); // deletes itself when closed
-        m_pViewer->addToolBar(new CViewerCaptureBar(*this, m_pViewer));
+        m_pViewer->addToolBar(new CViewerCaptureBar(m_session, m_pViewer));
         connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
             if (m_pViewer && HasCapture()) {
                 m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));
@@ -745,6 +477,10 @@ void CAnalyzerDlg::OnOpenViewer() {
     m_pViewer->activateWindow();
 }
 
+CViewerWnd* CAnalyzerDlg::Viewer() const {
+    return m_pViewer;
+}
+
 QImage CAnalyzerDlg::ViewImage() const {
     return m_picture->Image();
 }
@@ -752,94 +488,28 @@ QImage CAnalyzerDlg::ViewImage() const {
 // ---- Export -------------------------------------------------------------------------------
 
 void CAnalyzerDlg::OnSaveAs(FileFormat preferred) {
-    if (IsCapturing()) {
-        MessageBoxWarning(QString::fromUtf8(kCapturingText));
+    if (IsCapturing() || !HasCapture()) {
+        MessageBoxWarning(QString::fromUtf8(IsCapturing() ? kCapturingText : kNoCaptureText));
         return;
     }
-    if (!HasCapture()) {
-        MessageBoxWarning(QString::fromUtf8(kNoCaptureText));
-        return;
+    if (const auto path = AskSavePath(this, preferred, m_strSaveDir)) {
+        SaveCapture(*path);
     }
-    QStringList filters;
-    const SaveChoice* chosen = &kSaveChoices[0];
-    for (const auto& choice : kSaveChoices) {
-        filters << QString::fromUtf8(choice.filter);
-        if (choice.format == preferred) {
-            chosen = &choice;
-        }
-    }
-    const QString dir = m_strSaveDir.isEmpty() ? QDir::homePath() : m_strSaveDir;
-    const QString name =
-        QStringLiteral("quillon-%1.%2")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
-                 QString::fromLatin1(chosen->suffix));
-    QFileDialog dialog(this, QString::fromUtf8(kSaveCaption), QDir(dir).filePath(name));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(QString::fromUtf8(chosen->filter));
-    dialog.setDefaultSuffix(QString::fromLatin1(chosen->suffix));
-    // A name typed without an extension takes the one of the filter shown.
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        for (const auto& choice : kSaveChoices) {
-            if (filter == QString::fromUtf8(choice.filter)) {
-                dialog.setDefaultSuffix(QString::fromLatin1(choice.suffix));
-            }
-        }
-    });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return;
-    }
-    QString path = dialog.selectedFiles().constFirst();
-    if (!FileFormatForPath(path.toStdString())) {
-        path += QLatin1Char('.') + dialog.defaultSuffix();
-    }
-    SaveCapture(path);
 }
 
 bool CAnalyzerDlg::SaveCapture(const QString& path) {
-    if (IsCapturing()) {
-        MessageBoxWarning(QString::fromUtf8(kCapturingText));
+    if (IsCapturing() || !HasCapture()) {
+        MessageBoxWarning(QString::fromUtf8(IsCapturing() ? kCapturingText : kNoCaptureText));
         return false;
     }
-    if (!HasCapture()) {
-        MessageBoxWarning(QString::fromUtf8(kNoCaptureText));
-        return false;
+    const SaveOutcome outcome = SaveCaptureFile(path, CurrentCapture(), ViewImage());
+    if (outcome.written) {
+        m_strSaveDir = QFileInfo(path).absolutePath();
     }
-    const auto format = FileFormatForPath(path.toStdString());
-    if (!format) {
-        MessageBoxWarning(QString::fromUtf8(kUnknownTypeText));
-        return false;
+    if (!outcome.message.isEmpty()) {
+        MessageBoxWarning(outcome.message);
     }
-    CaptureData data = CurrentCapture();
-    data.names = UserChannelNames();
-    const std::string file = QFile::encodeName(path).toStdString();
-    std::string reason = "cannot encode the picture";
-    bool written = false;
-    if (*format == FileFormat::Png) {
-        const std::string bytes = EncodePng(ViewImage());
-        written = !bytes.empty() && WriteWholeFile(file, bytes, reason);
-    } else {
-        written = WriteCaptureFile(file, *ToCapture(data), *format, reason,
-                                   QDateTime::currentDateTime()
-                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                       .toStdString());
-    }
-    if (!written) {
-        MessageBoxWarning(QString::fromUtf8(kWriteFailedText) + QDir::toNativeSeparators(path) +
-                          QStringLiteral(" \r\n(") + QString::fromLocal8Bit(reason.c_str()) +
-                          QStringLiteral(")"));
-        return false;
-    }
-    m_strSaveDir = QFileInfo(path).absolutePath();
-    if (const std::size_t missing = data.MissingCount(); missing > 0) {
-        // Saved all the same: what did arrive is worth keeping, and the file marks the rest.
-        MessageBoxWarning(
-            QString::fromUtf8(kIncompleteSavedText).arg(missing).arg(data.samples.size()) +
-            QString::fromUtf8(*format == FileFormat::Png ? kIncompletePictureText
-                                                         : kIncompleteDataText));
-    }
-    return true;
+    return outcome.written;
 }
 
 } // namespace quillon

@@ -4,7 +4,7 @@
 
 #include "decode/decode_job.h"
 #include "decode/decoder_process.h"
-#include "ui/thread_handoff.h"
+#include "session/thread_handoff.h"
 
 #include <atomic>
 #include <condition_variable>

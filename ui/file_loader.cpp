@@ -1,7 +1,7 @@
 // Reading a capture file off the GUI thread.
 #include "ui/file_loader.h"
 
-#include "ui/thread_handoff.h"
+#include "session/thread_handoff.h"
 
 #include <QFile>
 

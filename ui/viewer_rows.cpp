@@ -58,8 +58,8 @@ void CViewerWnd::FillRowsMenu() {
 
 ChannelNames UserChannelNames() {
     ChannelNames names = DefaultChannelNames();
-    const ViewState view = ReadUserView(kExportChannels);
-    for (int channel = 0; channel < kExportChannels; ++channel) {
+    const ViewState view = ReadUserView(kAnalyzerChannels);
+    for (int channel = 0; channel < kAnalyzerChannels; ++channel) {
         const QString& name = view.channels[static_cast<std::size_t>(channel)].name;
         if (!name.isEmpty()) {
             names[static_cast<std::size_t>(channel)] = name.toStdString();

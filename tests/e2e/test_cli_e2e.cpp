@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -577,6 +579,148 @@ TEST_F(CliE2E, BusyPortIsNamedAsTheCauseWhenNothingIsFound) {
         << result.err;
 }
 
+/// The commands the README shows as "quillon-cli COMMAND", in code blocks and code spans.
+std::set<std::string> ReadmeCommands() {
+    std::ifstream readme(QUILLON_README);
+    EXPECT_TRUE(readme) << QUILLON_README;
+    std::set<std::string> commands;
+    const std::regex command("quillon-cli ([a-z]+)");
+    bool inBlock = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("```", 0) == 0) {
+            inBlock = !inBlock;
+            continue;
+        }
+        std::string code;
+        if (inBlock) {
+            code = line;
+        } else {
+            for (std::size_t open = line.find('`'); open != std::string::npos;) {
+                const std::size_t close = line.find('`', open + 1);
+                if (close == std::string::npos) {
+                    break;
+                }
+                code += line.substr(open + 1, close - open - 1) + "\n";
+                open = line.find('`', close + 1);
+            }
+        }
+        for (std::sregex_iterator m(code.begin(), code.end(), command), end; m != end; ++m) {
+            commands.insert((*m)[1]);
+        }
+    }
+    return commands;
+}
+
+/// The lines of a help text's section ("Commands:", "Exit status:") up to the next blank line.
+std::vector<std::string> Section(const std::string& help, const std::string& title) {
+    std::vector<std::string> lines;
+    const auto start = help.find("\n" + title + "\n");
+    if (start == std::string::npos) {
+        return lines;
+    }
+    std::istringstream in(help.substr(start + title.size() + 2));
+    for (std::string line; std::getline(in, line) && !line.empty();) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+/// What a command's help says an exit status means; empty when it names no such status.
+std::string DocumentedMeaning(const std::string& program, const std::string& command, int status) {
+    const auto help = RunProgram(program, {command, "--help"}, {});
+    EXPECT_EQ(help.exitCode, 0) << command;
+    std::string meaning;
+    const std::string head = "  " + std::to_string(status) + "  ";
+    bool inEntry = false;
+    for (const auto& line : Section(help.out, "Exit status:")) {
+        if (line.rfind(head, 0) == 0) {
+            meaning = line.substr(head.size());
+            inEntry = true;
+        } else if (inEntry && line.rfind(std::string(head.size(), ' '), 0) == 0) {
+            meaning += " " + line.substr(head.size());
+        } else {
+            inEntry = false;
+        }
+    }
+    return meaning;
+}
+
+// Both programs answer for every command: the quick one that runs decode itself and the one
+// with the toolkit that it becomes for the others.
+TEST(CliE2EHelp, HelpListsEveryCommandTheReadmeShowsAndEachHasItsOwnHelp) {
+    const std::set<std::string> documented = ReadmeCommands();
+    ASSERT_TRUE(documented.count("info") == 1 && documented.count("capture") == 1)
+        << documented.size();
+    for (const char* program : {QUILLON_CLI, QUILLON_CLI_FULL}) {
+        const auto help = RunProgram(program, {"--help"}, {});
+        ASSERT_EQ(help.exitCode, 0) << program;
+        std::set<std::string> listed;
+        for (const auto& line : Section(help.out, "Commands:")) {
+            if (line.size() > 2 && line[2] != ' ') {
+                listed.insert(line.substr(2, line.find(' ', 2) - 2));
+            }
+        }
+        EXPECT_EQ(listed, documented) << program << "\n" << help.out;
+        std::set<std::string> synopses; // "Usage: quillon-cli list", "  or:  quillon-cli ..."
+        std::istringstream lines(help.out);
+        const std::regex usage("(Usage: |  or:  )quillon-cli ([a-z]+).*");
+        std::smatch m;
+        for (std::string line; std::getline(lines, line) && !line.empty();) {
+            if (std::regex_match(line, m, usage)) {
+                synopses.insert(m[2]);
+            }
+        }
+        EXPECT_EQ(synopses, documented) << help.out;
+        for (const auto& command : listed) {
+            const auto own = RunProgram(program, {command, "--help"}, {});
+            EXPECT_EQ(own.exitCode, 0) << command;
+            EXPECT_TRUE(
+                std::regex_search(own.out, std::regex("^Usage: quillon-cli " + command + "[ \n]")))
+                << own.out;
+            EXPECT_FALSE(Section(own.out, "Exit status:").empty()) << command;
+        }
+    }
+}
+
+// Each case ends with the status the command's help gives for it.
+TEST(CliE2EHelp, EachCommandExitsWithTheStatusItsHelpGivesForTheCase) {
+    TempDir dir;
+    const std::string vcd = dir.File("bench.vcd");
+    {
+        std::ofstream file(vcd);
+        file << "$timescale 1 ns $end\n$var wire 1 ! D0 $end\n$enddefinitions $end\n"
+                "#0\n0!\n#20\n1!\n#40\n0!\n#60\n";
+    }
+    struct Case {
+        std::vector<std::string> args;
+        const char* meaning; ///< part of what the help says the status means
+    };
+    const Case cases[] = {
+        {{"list", "extra"}, "bad arguments"},
+        {{"capture", "--rate", "5ns", "-o", dir.File("x.vcd")}, "bad arguments"},
+        {{"capture", "-o", dir.File("x.vcd")}, "no analyzer found"}, // QUILLON_PORTS names none
+        {{"capture", "-o", dir.File("missing/x.vcd")}, "could not be written"},
+        {{"info", dir.File("missing.vcd")}, "cannot be read"},
+        {{"info", vcd, "--rate", "fast"}, "bad arguments"},
+        {{"info", vcd}, "success"},
+        {{"decode", dir.File("missing.vcd"), "-P", "uart:rx=D0"}, "cannot be read"},
+        {{"decode", vcd}, "bad arguments"},
+        {{"decoders", "extra"}, "bad arguments"},
+        {{"find", vcd, "D0 rise"}, "something matched"},
+        {{"find", vcd, "D0 high>1us"}, "nothing did"},
+        {{"find", dir.File("missing.vcd"), "D0 rise"}, "cannot be read"},
+        {{"find", vcd, "D0 rse"}, "does not parse"},
+    };
+    for (const auto& c : cases) {
+        const auto result = RunProgram(QUILLON_CLI, c.args, {"QUILLON_PORTS="});
+        const std::string meaning = DocumentedMeaning(QUILLON_CLI, c.args[0], result.exitCode);
+        EXPECT_NE(meaning.find(c.meaning), std::string::npos)
+            << c.args[0] << " " << c.args[1] << ": exit " << result.exitCode
+            << " is documented as '" << meaning << "'\n"
+            << result.err;
+    }
+}
+
 TEST(CliE2EHelp, HelpNamesTheExitCodesAndVersionIsTheProgramsVersion) {
     const auto help = RunProgram(QUILLON_CLI, {"--help"}, {});
     EXPECT_EQ(help.exitCode, 0);
@@ -602,7 +746,7 @@ TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
     CAnalyzerDlg dlg;
     dlg.SetUnattended(true); // messages to standard error, no boxes
     dlg.OnInitDialog();
-    ASSERT_TRUE(dlg.m_port.IsOpen());
+    ASSERT_TRUE(dlg.Session().Port().IsOpen());
     QEventLoop loop;
     QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
@@ -618,3 +762,46 @@ TEST(WindowExportE2E, SavedVcdDecodesToTheUartText) {
 }
 
 } // namespace
+
+// --until hunts for a rare event: captures until one holds a match, writes that one, prints
+// its matches; gives up after --count captures with exit 1; refuses a condition that does not
+// parse with exit 2 and the place.
+TEST_F(CliE2E, UntilCapturesUntilTheConditionMatches) {
+    const std::string glitch = "D11 low<100ns";
+    {
+        EmulatorOptions options;
+        options.glitchEvery = 2;
+        CAnalyzerEmulator analyzer(options);
+        ASSERT_TRUE(analyzer.Start());
+        TempDir dir;
+        const auto result = RunProgram(
+            QUILLON_CLI,
+            {"capture", "--fast", "--until", glitch, "--count", "12", "-o", dir.File("g.vcd")},
+            {"QUILLON_PORTS=COM3=" + analyzer.SlavePath()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find("D11 low pulse"), std::string::npos) << result.out;
+        const auto found = result.err.find("found in capture ");
+        ASSERT_NE(found, std::string::npos) << result.err;
+        const int k = std::stoi(result.err.substr(found + 17));
+        const auto commands = Texts(analyzer.Commands());
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "DLD\r"), k); // none after it
+        const auto again = RunProgram(QUILLON_CLI, {"find", dir.File("g.vcd"), glitch}, {});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(again.out, result.out); // the capture written is the one that matched
+    }
+    struct Case {
+        std::string condition;
+        int status;
+        std::string told;
+    };
+    for (const Case& c : {Case{glitch, 1, "no match of 'D11 low<100ns' in 2 capture(s)"},
+                          Case{"D3 rise or D12 rse", 2, "(column 16 of the condition)"}}) {
+        TempDir dir;
+        const auto result = Cli(
+            {"capture", "--fast", "--until", c.condition, "--count", "2", "-o", dir.File("n.vcd")});
+        EXPECT_EQ(result.exitCode, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.told), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("n.vcd")));
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+}

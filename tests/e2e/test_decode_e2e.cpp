@@ -56,6 +56,16 @@ bool HaveSigrokCli() {
     return ::access("/usr/bin/sigrok-cli", X_OK) == 0;
 }
 
+/// The characters of the uart-1 lines of a decode ("[0D]" for a carriage return).
+std::string UartText(const std::string& lines) {
+    std::string text;
+    for (std::size_t at = 0; (at = lines.find("uart-1: ", at)) != std::string::npos;) {
+        at += 8;
+        text += lines.substr(at, lines.find('\n', at) - at);
+    }
+    return text;
+}
+
 class DecodeE2E : public ::testing::Test {
 protected:
     fs::path m_dir = fs::temp_directory_path() /
@@ -335,17 +345,58 @@ TEST_F(DecodeE2E, CaptureDecodesTheFreshSamples) {
                    CliEnv("COM3=" + analyzer.SlavePath()));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(fs::exists(vcd));
-    std::string text;
-    for (std::size_t at = 0; (at = result.out.find("uart-1: ", at)) != std::string::npos;) {
-        at += 8;
-        text += result.out.substr(at, result.out.find('\n', at) - at);
-    }
-    EXPECT_EQ(text.substr(0, 27), "Hello from Quillon![0D][0A]");
+    EXPECT_EQ(UartText(result.out).substr(0, 27), "Hello from Quillon![0D][0A]");
 
     // A bad argument stops before the analyzer is touched.
     const auto bad = RunProgram(QUILLON_CLI, {"capture", "-o", vcd, "-P", "uart:rx=D8:x=1"},
                                 CliEnv("COM3=" + analyzer.SlavePath()));
     EXPECT_EQ(bad.exitCode, 2);
+}
+
+// The README's figures of the bench's UART come from a capture of the emulator: the same
+// characters from quillon-cli and sigrok-cli, as many as the README says.
+TEST_F(DecodeE2E, ReadmeUartFiguresAreThoseOfARun) {
+    std::ifstream file(QUILLON_README);
+    const std::string readme((std::istreambuf_iterator<char>(file)), {});
+    // The README's words, wherever its lines break.
+    const auto words = [](const std::string& text) {
+        return std::regex(std::regex_replace(text, std::regex(" "), "\\s+"));
+    };
+    std::smatch at20;
+    std::smatch at200;
+    ASSERT_TRUE(
+        std::regex_search(readme, at20, words("at 20 ns only its first (\\d+) characters fit")));
+    ASSERT_TRUE(std::regex_search(
+        readme, at200,
+        words("at 200 ns it holds (\\d+) whole lines and (\\d+) characters? of the next")));
+    const std::string line = "Hello from Quillon![0D][0A]";
+
+    CAnalyzerEmulator analyzer;
+    ASSERT_TRUE(analyzer.Start());
+    std::string decoded[2];
+    const char* rates[] = {"20ns", "200ns"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string sr = (m_dir / (std::string(rates[i]) + ".sr")).string();
+        const auto result = RunProgram(QUILLON_CLI,
+                                       {"capture", "--fast", "--rate", rates[i], "-o", sr, "-P",
+                                        kUartArg, "-A", "uart=rx-data"},
+                                       CliEnv("COM3=" + analyzer.SlavePath()));
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        decoded[i] = UartText(result.out);
+        if (HaveSigrokCli()) {
+            const auto sigrok = RunProgram("/usr/bin/sigrok-cli",
+                                           {"-i", sr, "-P", kUartArg, "-A", "uart=rx-data"}, {});
+            ASSERT_EQ(sigrok.exitCode, 0) << sigrok.err;
+            EXPECT_EQ(UartText(sigrok.out), decoded[i]) << rates[i];
+        }
+    }
+    EXPECT_EQ(decoded[0], line.substr(0, std::stoul(at20[1]))) << "at 20 ns: " << decoded[0];
+    std::string lines;
+    for (int n = 0; n < std::stoi(at200[1]); ++n) {
+        lines += line;
+    }
+    EXPECT_EQ(decoded[1], lines + line.substr(0, std::stoul(at200[2])))
+        << "at 200 ns: " << decoded[1];
 }
 
 } // namespace

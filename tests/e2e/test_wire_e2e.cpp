@@ -161,7 +161,7 @@ TEST_P(WireE2E, NoSampleMarkedReceivedIsWrong) {
         QObject::connect(&dlg, &CAnalyzerDlg::MessageShown,
                          [&messages](const QString& text) { messages << text; });
         dlg.OnInitDialog();
-        ASSERT_TRUE(dlg.m_port.IsOpen());
+        ASSERT_TRUE(dlg.Session().Port().IsOpen());
         dlg.SetFastDownload(c.fast);
         QEventLoop loop;
         QObject::connect(&dlg, &CAnalyzerDlg::CaptureFinished, &loop, &QEventLoop::quit);

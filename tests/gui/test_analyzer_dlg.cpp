@@ -2,6 +2,7 @@
 #include "message_box_closer.h"
 #include "support/far_end.h"
 #include "ui/about_dlg.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/picture_ctrl.h"
@@ -98,8 +99,8 @@ private slots:
         QCOMPARE(image.pixel(1, 1), qRgb(255, 255, 255));
         QCOMPARE(image.pixel(300, 160), qRgb(255, 255, 255));
         // The icon comes in all three sizes.
-        QVERIFY(!dlg.m_hIcon.isNull());
-        const auto sizes = dlg.m_hIcon.availableSizes();
+        QVERIFY(!dlg.Icon().isNull());
+        const auto sizes = dlg.Icon().availableSizes();
         for (int size : {16, 32, 48}) {
             QVERIFY(sizes.contains(QSize(size, size)));
         }
@@ -107,14 +108,14 @@ private slots:
 
     void constructedStateBeforeStartUp() {
         CAnalyzerDlg dlg;
-        QCOMPARE(dlg.m_strZoom, QStringLiteral("1us/d"));
-        QCOMPARE(dlg.m_strTimebase, QStringLiteral("1us/d"));
-        QVERIFY(dlg.m_strRateLabel.isEmpty());
-        QCOMPARE(dlg.m_bReady, 0);
-        QCOMPARE(dlg.m_rate, 1);
-        QCOMPARE(dlg.m_flags.m_bTriggerMode.load(), 0);
-        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 0);
-        QVERIFY(!dlg.m_port.IsOpen());
+        QCOMPARE(dlg.ZoomLabel(), QStringLiteral("1us/d"));
+        QCOMPARE(dlg.TimebaseText(), QStringLiteral("1us/d"));
+        QVERIFY(dlg.RateLabel().isEmpty());
+        QCOMPARE(dlg.IsReady(), false);
+        QCOMPARE(dlg.Rate(), 1);
+        QCOMPARE(dlg.Session().Flags().m_bTriggerMode.load(), 0);
+        QCOMPARE(dlg.Session().Flags().m_bStopRequest.load(), 0);
+        QVERIFY(!dlg.Session().Port().IsOpen());
     }
 
     void startUpWithoutAnalyzerWarnsAndSetsDefaults() {
@@ -124,24 +125,24 @@ private slots:
         QCOMPARE(closer.m_texts.size(), 1);
         QCOMPARE(closer.m_texts[0], QString::fromUtf8(kNotFoundText));
         QCOMPARE(closer.m_captions[0], QCoreApplication::applicationName());
-        QVERIFY(!dlg.m_port.IsOpen());
-        QCOMPARE(dlg.m_spinZoom->GetPos(), 5);
-        QCOMPARE(dlg.m_editZoomBuddy->text(), QStringLiteral("5"));
-        QVERIFY(dlg.m_radio20ns->isChecked());
-        QVERIFY(!dlg.m_radio200ns->isChecked() && !dlg.m_radio2us->isChecked() &&
-                !dlg.m_radio20us->isChecked());
+        QVERIFY(!dlg.Session().Port().IsOpen());
+        QCOMPARE(test::ZoomSpin(dlg)->GetPos(), 5);
+        QCOMPARE(test::ZoomBuddyField(dlg)->text(), QStringLiteral("5"));
+        QVERIFY(test::Rate20ns(dlg)->isChecked());
+        QVERIFY(!test::Rate200ns(dlg)->isChecked() && !test::Rate2us(dlg)->isChecked() &&
+                !test::Rate20us(dlg)->isChecked());
         QCOMPARE(qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEBASE))->text(),
                  QStringLiteral("1us/d"));
         // The spin's start-up notification changed nothing.
-        QCOMPARE(dlg.m_strZoom, QStringLiteral("1us/d"));
-        QVERIFY(dlg.m_strRateLabel.isEmpty());
-        QCOMPARE(dlg.m_bReady, 1);
-        QCOMPARE(dlg.m_editDelay->text(), QStringLiteral("30"));
-        QCOMPARE(dlg.m_editReply->text(), QStringLiteral("no port"));
-        QCOMPARE(dlg.m_editGenPeriod->text(), QStringLiteral("00000000"));
-        QCOMPARE(dlg.m_editGenType->text(), QStringLiteral("0"));
-        QCOMPARE(dlg.m_editTrigPattern->text(), QString(16, QLatin1Char('0')));
-        QCOMPARE(dlg.m_editTrigPos->text(), QStringLiteral("00"));
+        QCOMPARE(dlg.ZoomLabel(), QStringLiteral("1us/d"));
+        QVERIFY(dlg.RateLabel().isEmpty());
+        QCOMPARE(dlg.IsReady(), true);
+        QCOMPARE(test::DelayField(dlg)->text(), QStringLiteral("30"));
+        QCOMPARE(test::ReplyField(dlg)->text(), QStringLiteral("no port"));
+        QCOMPARE(test::GenPeriodField(dlg)->text(), QStringLiteral("00000000"));
+        QCOMPARE(test::GenTypeField(dlg)->text(), QStringLiteral("0"));
+        QCOMPARE(test::TrigPatternField(dlg)->text(), QString(16, QLatin1Char('0')));
+        QCOMPARE(test::TrigPosField(dlg)->text(), QStringLiteral("00"));
         // No picture yet: still the white bitmap.
         QCOMPARE(dlg.ViewImage().pixel(300, 20), qRgb(255, 255, 255));
     }
@@ -154,9 +155,9 @@ private slots:
             edit->setText(QStringLiteral("text %1").arg(id));
             QCOMPARE(edit->text(), QStringLiteral("text %1").arg(id));
         }
-        dlg.m_spinZoom->SetRange(0, 7);
-        dlg.m_spinZoom->SetPos(3);
-        QCOMPARE(dlg.m_editZoomBuddy->text(), QStringLiteral("3"));
+        test::ZoomSpin(dlg)->SetRange(0, 7);
+        test::ZoomSpin(dlg)->SetPos(3);
+        QCOMPARE(test::ZoomBuddyField(dlg)->text(), QStringLiteral("3"));
     }
 
     void rateButtonsFormOneGroup() {
@@ -165,10 +166,10 @@ private slots:
         dlg.OnInitDialog();
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::mouseClick(dlg.m_radio200ns, Qt::LeftButton);
-        QVERIFY(dlg.m_radio200ns->isChecked());
-        QVERIFY(!dlg.m_radio20ns->isChecked());
-        QCOMPARE(dlg.m_rate, 10);
+        QTest::mouseClick(test::Rate200ns(dlg), Qt::LeftButton);
+        QVERIFY(test::Rate200ns(dlg)->isChecked());
+        QVERIFY(!test::Rate20ns(dlg)->isChecked());
+        QCOMPARE(dlg.Rate(), 10);
     }
 
     void aboutOpensFromTheContextMenu() {
@@ -231,14 +232,14 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QSignalSpy finished(&dlg, &QDialog::finished);
-        for (QLineEdit* field : {dlg.m_editTrigPattern, dlg.m_editTrigPos}) {
+        for (QLineEdit* field : {test::TrigPatternField(dlg), test::TrigPosField(dlg)}) {
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Enter);
         }
         QVERIFY(dlg.isVisible());
         QCOMPARE(finished.count(), 0);
-        QTest::keyClick(dlg.m_editTrigPattern, Qt::Key_Escape);
+        QTest::keyClick(test::TrigPatternField(dlg), Qt::Key_Escape);
         QCOMPARE(finished.count(), 1);
         QVERIFY(!dlg.isVisible());
     }
@@ -251,19 +252,19 @@ private slots:
         dlg.OnInitDialog();
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QVERIFY(dlg.m_buttonRun->hasFocus());
+        QVERIFY(test::RunButton(dlg)->hasFocus());
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::keyClick(dlg.m_buttonRun, Qt::Key_Return);
+        QTest::keyClick(test::RunButton(dlg), Qt::Key_Return);
         QVERIFY(dlg.IsCapturing());
         QVERIFY(finished.wait(20000));
         auto* stop = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_STOP));
         stop->setFocus();
         QTest::keyClick(stop, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 1);
-        dlg.m_radio2us->setFocus();
-        QTest::keyClick(dlg.m_radio2us, Qt::Key_Return);
-        QVERIFY(dlg.m_radio2us->isChecked());
-        QCOMPARE(dlg.m_rate, 100);
+        QCOMPARE(dlg.Session().Flags().m_bStopRequest.load(), 1);
+        test::Rate2us(dlg)->setFocus();
+        QTest::keyClick(test::Rate2us(dlg), Qt::Key_Return);
+        QVERIFY(test::Rate2us(dlg)->isChecked());
+        QCOMPARE(dlg.Rate(), 100);
         QVERIFY(dlg.isVisible());
     }
 
@@ -300,7 +301,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
         QTest::keyClick(dlg.get(), Qt::Key_Escape);
         QVERIFY(!dlg->isVisible());
-        QVERIFY(dlg->m_port.IsOpen()); // Cancel does not run OnClose...
+        QVERIFY(dlg->Session().Port().IsOpen()); // Cancel does not run OnClose...
         dlg.reset();                   // ...the port closes when the window object goes
         const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
         QVERIFY(fd >= 0);
@@ -316,12 +317,12 @@ private slots:
         ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
         CAnalyzerDlg dlg;
         dlg.OnInitDialog();
-        QVERIFY(dlg.m_port.IsOpen());
-        QCOMPARE(dlg.m_editReply->text(), QStringLiteral("KPNQUILLNV01\r"));
+        QVERIFY(dlg.Session().Port().IsOpen());
+        QCOMPARE(test::ReplyField(dlg)->text(), QStringLiteral("KPNQUILLNV01\r"));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         dlg.close();
-        QVERIFY(!dlg.m_port.IsOpen());
+        QVERIFY(!dlg.Session().Port().IsOpen());
         // Released for other programs too.
         const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
         QVERIFY(fd >= 0);

@@ -5,6 +5,7 @@
 #include "emulator_port.h"
 #include "message_box_closer.h"
 #include "support/far_end.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/spin_button_ctrl.h"
@@ -103,7 +104,7 @@ class TestCaptureGui : public QObject {
     }
     static bool RunOnce(CAnalyzerDlg& dlg) {
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
         return finished.wait(kRunTimeoutMs);
     }
 
@@ -119,15 +120,15 @@ private slots:
         StartEmulator();
         CAnalyzerDlg dlg;
         Open(dlg);
-        QVERIFY(dlg.m_port.IsOpen());
-        QCOMPARE(dlg.m_port.DevicePath(), m_emulator->SlavePath());
+        QVERIFY(dlg.Session().Port().IsOpen());
+        QCOMPARE(dlg.Session().Port().DevicePath(), m_emulator->SlavePath());
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
-        QVERIFY(!dlg.m_buttonRun->isEnabled());
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton); // disabled: no second run
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
+        QVERIFY(!test::RunButton(dlg)->isEnabled());
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton); // disabled: no second run
         QVERIFY(finished.wait(kRunTimeoutMs));
-        QVERIFY(dlg.m_buttonRun->isEnabled());
-        QVERIFY(dlg.m_buttonRun->hasFocus()); // clicked, so it had the focus, and has it again
+        QVERIFY(test::RunButton(dlg)->isEnabled());
+        QVERIFY(test::RunButton(dlg)->hasFocus()); // clicked, so it had the focus, and has it again
         QVERIFY(m_closer->m_texts.isEmpty());
 
         const auto log = m_emulator->Commands();
@@ -160,39 +161,39 @@ private slots:
         Open(dlg);
         QVERIFY(RunOnce(dlg));
         const QImage afterRun = dlg.ViewImage();
-        const std::pair<QRadioButton*, int> rates[] = {{dlg.m_radio20ns, 1},
-                                                       {dlg.m_radio200ns, 10},
-                                                       {dlg.m_radio2us, 100},
-                                                       {dlg.m_radio20us, 1000}};
+        const std::pair<QRadioButton*, int> rates[] = {{test::Rate20ns(dlg), 1},
+                                                       {test::Rate200ns(dlg), 10},
+                                                       {test::Rate2us(dlg), 100},
+                                                       {test::Rate20us(dlg), 1000}};
         // Walk the spin from 5 down to 0 and up to 7, each at every rate.
         for (int position : {4, 3, 2, 1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 7}) {
-            const int before = dlg.m_spinZoom->GetPos();
+            const int before = test::ZoomSpin(dlg)->GetPos();
             QTest::mouseClick(position < before || (position == 0 && before == 0)
-                                  ? dlg.m_spinZoom->LeftArrow()
-                                  : dlg.m_spinZoom->RightArrow(),
+                                  ? test::ZoomSpin(dlg)->LeftArrow()
+                                  : test::ZoomSpin(dlg)->RightArrow(),
                               Qt::LeftButton);
-            QCOMPARE(dlg.m_spinZoom->GetPos(), position);
+            QCOMPARE(test::ZoomSpin(dlg)->GetPos(), position);
             const std::string zoom(ZoomLabelForPosition(position));
-            QCOMPARE(dlg.m_strZoom.toStdString(), zoom);
+            QCOMPARE(dlg.ZoomLabel().toStdString(), zoom);
             for (const auto& [radio, rate] : rates) {
                 const QImage beforeRate = dlg.ViewImage();
                 QTest::mouseClick(radio, Qt::LeftButton);
-                QCOMPARE(dlg.m_rate, rate);
+                QCOMPARE(dlg.Rate(), rate);
                 QCOMPARE(TimebaseText(dlg).toStdString(),
                          std::string(*TimebaseLabelFor(zoom, rate)));
                 QCOMPARE(dlg.ViewImage(), beforeRate); // a rate change alone does not redraw
             }
-            QTest::mouseClick(dlg.m_radio20ns, Qt::LeftButton);
+            QTest::mouseClick(test::Rate20ns(dlg), Qt::LeftButton);
         }
         QVERIFY(dlg.ViewImage() != afterRun); // zoom changes redrew the view
         // Back at 1us/d and rate 1 the picture is the run's picture again.
         for (int i = 0; i < 2; ++i) {
-            QTest::mouseClick(dlg.m_spinZoom->LeftArrow(), Qt::LeftButton);
+            QTest::mouseClick(test::ZoomSpin(dlg)->LeftArrow(), Qt::LeftButton);
         }
-        QCOMPARE(dlg.m_strZoom, QStringLiteral("1us/d"));
+        QCOMPARE(dlg.ZoomLabel(), QStringLiteral("1us/d"));
         QCOMPARE(dlg.ViewImage(), afterRun);
         // "20us" at "1us/d": 1ms/d, as the table says.
-        QTest::mouseClick(dlg.m_radio20us, Qt::LeftButton);
+        QTest::mouseClick(test::Rate20us(dlg), Qt::LeftButton);
         QCOMPARE(TimebaseText(dlg), QStringLiteral("1ms/d"));
     }
 
@@ -200,11 +201,11 @@ private slots:
         StartEmulator();
         CAnalyzerDlg dlg;
         Open(dlg);
-        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
-        QCOMPARE(dlg.m_flags.m_bTriggerMode.load(), 1);
-        QVERIFY(dlg.m_checkTriggerMode->isChecked());
+        QTest::mouseClick(test::TriggerModeBox(dlg), Qt::LeftButton);
+        QCOMPARE(dlg.Session().Flags().m_bTriggerMode.load(), 1);
+        QVERIFY(test::TriggerModeBox(dlg)->isChecked());
         // Channel 0 high, the rest don't care: the analyzer triggers soon after arming.
-        dlg.m_editTrigPattern->setText(QStringLiteral("xxxxxxxxxxxxxxx1"));
+        test::TrigPatternField(dlg)->setText(QStringLiteral("xxxxxxxxxxxxxxx1"));
         QVERIFY(RunOnce(dlg));
         const auto log = m_emulator->Commands();
         const auto dld =
@@ -214,9 +215,9 @@ private slots:
                               [](const auto& l) { return l.text == "REQTR\r"; }) >= 1);
         QCOMPARE((dld - 1)->text, std::string("REQTR\r"));
         // Trigger mode toggles back off on the next click, mark and flag together.
-        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
-        QCOMPARE(dlg.m_flags.m_bTriggerMode.load(), 0);
-        QVERIFY(!dlg.m_checkTriggerMode->isChecked());
+        QTest::mouseClick(test::TriggerModeBox(dlg), Qt::LeftButton);
+        QCOMPARE(dlg.Session().Flags().m_bTriggerMode.load(), 0);
+        QVERIFY(!test::TriggerModeBox(dlg)->isChecked());
     }
 
     void stopDuringTriggerWaitArmsAndStillDownloads() {
@@ -225,9 +226,9 @@ private slots:
         ::setenv("QUILLON_PORTS", ("COM3=" + pty.SlavePath()).c_str(), 1);
         CAnalyzerDlg dlg;
         Open(dlg);
-        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
+        QTest::mouseClick(test::TriggerModeBox(dlg), Qt::LeftButton);
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
         const auto polls = [&analyzer] {
             const auto log = analyzer.Commands();
             return std::count(log.begin(), log.end(), "REQTR\r");
@@ -235,7 +236,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(polls() >= 3, 5000);
         QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_STOP)), Qt::LeftButton);
         QVERIFY(finished.wait(kRunTimeoutMs));
-        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 0);
+        QCOMPARE(dlg.Session().Flags().m_bStopRequest.load(), 0);
         const auto log = analyzer.Commands();
         const auto dld = std::find(log.begin(), log.end(), "DLD\r");
         QVERIFY(dld != log.end());
@@ -244,16 +245,21 @@ private slots:
         QCOMPARE(log.back(), std::string("CAP\r"));
     }
 
-    void noAnalyzerWarns64TimesAndStaysUsable() {
+    // No analyzer: one packet warning, not one per packet, and no picture of samples that
+    // never came.
+    void noAnalyzerWarnsOnceDrawsNothingAndStaysUsable() {
         CAnalyzerDlg dlg;
         Open(dlg);
         QCOMPARE(m_closer->m_texts.size(), 1); // not found
+        const QImage before = dlg.ViewImage();
         QVERIFY(RunOnce(dlg));
-        QCOMPARE(m_closer->m_texts.size(), 65);
+        QCOMPARE(dlg.ViewImage(), before);
+        QVERIFY(!dlg.HasCapture());
+        QCOMPARE(m_closer->m_texts.size(), 2);
         QCOMPARE(m_closer->m_texts.last(), QStringLiteral("Packet is not 256. it's 0 .  \r\n"));
         QCOMPARE(m_closer->m_captions.last(), QCoreApplication::applicationName());
-        QVERIFY(dlg.m_buttonRun->isEnabled());
-        QTest::mouseClick(dlg.m_spinZoom->RightArrow(), Qt::LeftButton);
+        QVERIFY(test::RunButton(dlg)->isEnabled());
+        QTest::mouseClick(test::ZoomSpin(dlg)->RightArrow(), Qt::LeftButton);
         QCOMPARE(TimebaseText(dlg), QStringLiteral("2us/d"));
     }
 
@@ -278,7 +284,7 @@ private slots:
         Open(*dlg);
         QSignalSpy ended(dlg.get(), &QDialog::finished);
         if (phase == QLatin1String("trigger-wait")) {
-            QTest::mouseClick(dlg->m_checkTriggerMode, Qt::LeftButton);
+            QTest::mouseClick(test::TriggerModeBox(*dlg), Qt::LeftButton);
         }
         m_closer->m_bEnabled = !warn; // leave the packet warning open
         // The warning box runs a modal loop of its own: act from a timer, as a user would.
@@ -297,14 +303,14 @@ private slots:
                 dlg->close();
             }
         });
-        QTest::mouseClick(dlg->m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(*dlg), Qt::LeftButton);
         actor.start(warn ? 10 : 300);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
         QVERIFY(acted && wasCapturing);
         QVERIFY(!dlg->IsCapturing());
         QVERIFY(!dlg->isVisible());
         if (!useEsc) {
-            QVERIFY(!dlg->m_port.IsOpen());
+            QVERIFY(!dlg->Session().Port().IsOpen());
         }
         QTest::qWait(50);
         QVERIFY(QApplication::activeModalWidget() == nullptr); // no further warning boxes
@@ -327,17 +333,17 @@ private slots:
         QCOMPARE(fastChanged.count(), 1);
 
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 2, kRunTimeoutMs);
         QVERIFY(dlg.IsRepeating());
-        QVERIFY(!dlg.m_buttonRun->isEnabled());
+        QVERIFY(!test::RunButton(dlg)->isEnabled());
         bool rescanEnabled = true;
         ChooseMenuItem(dlg, "ロジアナを再検索(&S)", &rescanEnabled);
         QVERIFY(!rescanEnabled); // not during a run
         QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_STOP)), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.m_buttonRun->isEnabled(), kRunTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(test::RunButton(dlg)->isEnabled(), kRunTimeoutMs);
         QVERIFY(!dlg.IsRepeating() && !dlg.IsCapturing());
-        QCOMPARE(dlg.m_flags.m_bStopRequest.load(), 0); // the Stop was used up
+        QCOMPARE(dlg.Session().Flags().m_bStopRequest.load(), 0); // the Stop was used up
         const int captures = static_cast<int>(finished.count());
         QCOMPARE(CountCommand(m_emulator->Commands(), "DLD\r"), captures);
         QCOMPARE(CountCommand(m_emulator->Commands(), "REQPK\r"), 64 * captures);
@@ -351,14 +357,14 @@ private slots:
         CAnalyzerDlg dlg;
         Open(dlg);
         dlg.SetRepeat(true);
-        dlg.m_editTrigPattern->setText(QStringLiteral("1111111111111111")); // never met
-        QTest::mouseClick(dlg.m_checkTriggerMode, Qt::LeftButton);
+        test::TrigPatternField(dlg)->setText(QStringLiteral("1111111111111111")); // never met
+        QTest::mouseClick(test::TriggerModeBox(dlg), Qt::LeftButton);
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(CountCommand(m_emulator->Commands(), "REQTR\r") >= 3,
                                  kRunTimeoutMs);
         dlg.OnStop();
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.m_buttonRun->isEnabled(), kRunTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(test::RunButton(dlg)->isEnabled(), kRunTimeoutMs);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(CountCommand(m_emulator->Commands(), "DLD\r"), 1);
     }
@@ -370,14 +376,14 @@ private slots:
         dlg->SetRepeat(true);
         QSignalSpy finished(dlg.get(), &CAnalyzerDlg::CaptureFinished);
         QSignalSpy ended(dlg.get(), &QDialog::finished);
-        QTest::mouseClick(dlg->m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(*dlg), Qt::LeftButton);
         QVERIFY(finished.wait(kRunTimeoutMs));
         QTest::qWait(100); // well into the next capture
         QVERIFY(dlg->IsCapturing());
         dlg->close();
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
         QVERIFY(!dlg->IsCapturing());
-        QVERIFY(!dlg->m_port.IsOpen());
+        QVERIFY(!dlg->Session().Port().IsOpen());
         const int dld = CountCommand(m_emulator->Commands(), "DLD\r");
         QTest::qWait(300);
         QCOMPARE(CountCommand(m_emulator->Commands(), "DLD\r"), dld); // no capture after the close
@@ -390,7 +396,7 @@ private slots:
         QCOMPARE(holder->OpenPath(m_emulator->SlavePath(), CSerialPort::kAnalyzerBaud), 1);
         CAnalyzerDlg dlg;
         Open(dlg);
-        QVERIFY(!dlg.m_port.IsOpen());
+        QVERIFY(!dlg.Session().Port().IsOpen());
         QCOMPARE(m_closer->m_texts.size(), 1); // the not-found box, its text unchanged
         QVERIFY(
             m_closer->m_texts[0].startsWith(QString::fromUtf8("USBロジアナが見つかりません。")));
@@ -399,7 +405,7 @@ private slots:
 
         holder.reset();
         ChooseMenuItem(dlg, "ロジアナを再検索(&S)");
-        QVERIFY(dlg.m_port.IsOpen());
+        QVERIFY(dlg.Session().Port().IsOpen());
         QCOMPARE(m_closer->m_texts.size(), 1); // found: no second box
         QCOMPARE(CountCommand(m_emulator->Commands(), "REQPN\r"), 1);
         QCOMPARE(m_emulator->Commands().back().text, std::string("CAP\r")); // reset and armed

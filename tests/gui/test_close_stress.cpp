@@ -2,6 +2,7 @@
 // worker always finished and the port closed.
 #include "message_box_closer.h"
 #include "support/far_end.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 
 #include <QCheckBox>
@@ -44,13 +45,13 @@ private slots:
         test::FarEnd analyzer(pty, [warn](const std::string& c) { return Analyzer(c, warn); });
         for (int round = 0; round < kRounds; ++round) {
             CAnalyzerDlg dlg;
-            QVERIFY(dlg.m_port.OpenPath(pty.SlavePath(), CSerialPort::kAnalyzerBaud) == 1);
+            QVERIFY(dlg.Session().Port().OpenPath(pty.SlavePath(), CSerialPort::kAnalyzerBaud) == 1);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dlg));
             // The fields as the device start-up leaves them: Run refuses fields of other lengths.
-            dlg.m_editTrigPos->setText(QStringLiteral("00"));
-            dlg.m_editTrigPattern->setText(QStringLiteral("0000000000000000"));
-            dlg.m_editGenType->setText(QStringLiteral("0"));
+            test::TrigPosField(dlg)->setText(QStringLiteral("00"));
+            test::TrigPatternField(dlg)->setText(QStringLiteral("0000000000000000"));
+            test::GenTypeField(dlg)->setText(QStringLiteral("0"));
             if (phase == QLatin1String("trigger-wait")) {
                 dlg.OnTriggerMode();
             }
@@ -70,7 +71,7 @@ private slots:
             dlg.OnRun();
             QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
             QVERIFY(!dlg.IsCapturing());
-            QVERIFY(!dlg.m_port.IsOpen());
+            QVERIFY(!dlg.Session().Port().IsOpen());
             QVERIFY(QApplication::activeModalWidget() == nullptr);
         }
     }

@@ -5,6 +5,7 @@
 #include "file/capture_file.h"
 #include "message_box_closer.h"
 #include "support/small_disk.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 
 #include <QFileDialog>
@@ -76,7 +77,7 @@ class TestExportGui : public QObject {
     }
     static void RunOnce(CAnalyzerDlg& dlg) {
         QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
         QVERIFY(finished.wait(kRunTimeoutMs));
         QVERIFY(dlg.HasCapture());
     }
@@ -140,7 +141,7 @@ private slots:
         ::setenv("QUILLON_PORTS", "", 1);
         CAnalyzerDlg dlg;
         Open(dlg);
-        dlg.m_strAboutMenu.clear();
+        dlg.SetAboutMenuText(QString());
         const QStringList texts = ContextMenuTexts(dlg);
         QCOMPARE(texts, (QStringList{QStringLiteral("-"), QString::fromUtf8("波形ビューア(&W)..."),
                                      QString::fromUtf8("VCDファイルに保存(&V)..."),
@@ -170,7 +171,7 @@ private slots:
         });
         dlg.activateWindow(); // the boxes took the focus away
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QTest::keyClick(dlg.m_buttonRun, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(test::RunButton(dlg), Qt::Key_S, Qt::ControlModifier);
         QTest::qWait(200);
         QVERIFY(!dialogOpened);
         QCOMPARE(m_closer->m_texts.size(), 2);
@@ -186,7 +187,7 @@ private slots:
         Open(dlg);
         RunOnce(dlg);
         // A rate chosen after the run does not change what was captured.
-        QTest::mouseClick(dlg.m_radio2us, Qt::LeftButton);
+        QTest::mouseClick(test::Rate2us(dlg), Qt::LeftButton);
         QCOMPARE(dlg.CaptureRate(), 1);
         const CaptureData expected = CaptureFromStore(dlg.SnapshotStore(), 1);
         const auto capture = m_emulator->LastCapture();
@@ -273,7 +274,7 @@ private slots:
         // Ctrl+S: all four filters, VCD first; a name without extension becomes .vcd.
         DialogSeen seen;
         AnswerFileDialog(seen, File(QStringLiteral("keyed")));
-        QTest::keyClick(dlg.m_buttonRun, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(test::RunButton(dlg), Qt::Key_S, Qt::ControlModifier);
         QTRY_VERIFY(seen.seen);
         QCOMPARE(seen.filters, (QStringList{QString::fromUtf8("VCDファイル (*.vcd)"),
                                             QString::fromUtf8("CSVファイル (*.csv)"),

@@ -3,6 +3,7 @@
 #include "emulator_port.h"
 #include "message_box_closer.h"
 #include "support/far_end.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/spin_button_ctrl.h"
@@ -71,13 +72,13 @@ class TestFaultsGui : public QObject {
     }
     bool Run() {
         QSignalSpy finished(m_dlg.get(), &CAnalyzerDlg::CaptureFinished);
-        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(*m_dlg), Qt::LeftButton);
         // The window answers while the run goes on.
-        QTest::mouseClick(m_dlg->m_spinZoom->RightArrow(), Qt::LeftButton);
+        QTest::mouseClick(test::ZoomSpin(*m_dlg)->RightArrow(), Qt::LeftButton);
         const bool responsive = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_TIMEBASE))->text() ==
                                 QStringLiteral("2us/d");
-        QTest::mouseClick(m_dlg->m_spinZoom->LeftArrow(), Qt::LeftButton);
-        return finished.wait(kRunTimeoutMs) && responsive && m_dlg->m_buttonRun->isEnabled();
+        QTest::mouseClick(test::ZoomSpin(*m_dlg)->LeftArrow(), Qt::LeftButton);
+        return finished.wait(kRunTimeoutMs) && responsive && test::RunButton(*m_dlg)->isEnabled();
     }
     // Every packet but those from firstBad to lastBad holds what the analyzer sent; those
     // kept the store's old zeros.
@@ -113,9 +114,9 @@ private slots:
         QFETCH(int, fault);
         Open(static_cast<EmulatorFault>(fault));
         QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kNotFoundText)});
-        QVERIFY(!m_dlg->m_port.IsOpen());
+        QVERIFY(!m_dlg->Session().Port().IsOpen());
         QVERIFY(Run());
-        QCOMPARE(m_closer->m_texts.size(), 1 + 64);
+        QCOMPARE(m_closer->m_texts.size(), 1 + 1); // told once, not once per packet
         QCOMPARE(m_closer->m_texts.last(), kZeroPacketWarning);
     }
 
@@ -142,7 +143,7 @@ private slots:
         m_closer.emplace(10, 150);
         Open(static_cast<EmulatorFault>(fault), 5);
         QVERIFY(m_closer->m_texts.isEmpty()); // garbage before a reply is absorbed
-        QVERIFY(m_dlg->m_port.IsOpen());
+        QVERIFY(m_dlg->Session().Port().IsOpen());
         QVERIFY(Run());
         QCOMPARE(m_closer->m_texts, seen == 0 ? QStringList{} : QStringList{PacketWarning(seen)});
         CheckStoreExcept(firstLost, lastLost);
@@ -155,7 +156,7 @@ private slots:
         Open(EmulatorFault::HangUp, 9);
         QVERIFY(Run());
         QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kLinkLostText)});
-        QVERIFY(m_dlg->m_port.IsHungUp());
+        QVERIFY(m_dlg->Session().Port().IsHungUp());
         const auto capture = m_emulator->LastCapture();
         QVERIFY(capture.has_value());
         const SampleStore store = m_dlg->SnapshotStore();
@@ -170,8 +171,8 @@ private slots:
         QCOMPARE(m_closer->m_texts.size(), 2);
         QCOMPARE(m_closer->m_texts.last(), QString::fromUtf8(kLinkLostText));
         // In trigger mode too: no endless polling of a dead port.
-        QTest::mouseClick(m_dlg->m_checkTriggerMode, Qt::LeftButton);
-        m_dlg->m_editTrigPattern->setText(QStringLiteral("1111111111111111"));
+        QTest::mouseClick(test::TriggerModeBox(*m_dlg), Qt::LeftButton);
+        test::TrigPatternField(*m_dlg)->setText(QStringLiteral("1111111111111111"));
         QVERIFY(Run());
         QCOMPARE(m_closer->m_texts.size(), 3);
     }
@@ -179,15 +180,15 @@ private slots:
     // A pasted carriage return would end the settings command and start another one.
     void pastedControlCharactersNeverReachTheWire() {
         Open(EmulatorFault::None);
-        Paste(m_dlg->m_editTrigPattern, QStringLiteral("01\rCAP\r0101010101"));
-        QCOMPARE(m_dlg->m_editTrigPattern->text(), QStringLiteral("01CAP0101010101"));
-        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        Paste(test::TrigPatternField(*m_dlg), QStringLiteral("01\rCAP\r0101010101"));
+        QCOMPARE(test::TrigPatternField(*m_dlg)->text(), QStringLiteral("01CAP0101010101"));
+        QTest::mouseClick(test::RunButton(*m_dlg), Qt::LeftButton);
         QCOMPARE(m_closer->m_texts.size(), 1); // 15 characters: not sent, and said so
         QVERIFY(SettingsCommands(*m_emulator).empty());
 
         // A copied line with its line break: the break is dropped, the pattern fits.
-        Paste(m_dlg->m_editTrigPattern, QStringLiteral("0101010101010101\r\n"));
-        QCOMPARE(m_dlg->m_editTrigPattern->text(), QStringLiteral("0101010101010101"));
+        Paste(test::TrigPatternField(*m_dlg), QStringLiteral("0101010101010101\r\n"));
+        QCOMPARE(test::TrigPatternField(*m_dlg)->text(), QStringLiteral("0101010101010101"));
         QVERIFY(Run());
         QCOMPARE(SettingsCommands(*m_emulator),
                  std::vector<std::string>{"SD000000001010101001010101\r"});
@@ -211,21 +212,21 @@ private slots:
         QFETCH(QString, pattern);
         QFETCH(QString, named);
         Open(EmulatorFault::None);
-        m_dlg->m_editTrigPos->setText(trigPos);
-        m_dlg->m_editTrigPattern->setText(pattern);
-        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        test::TrigPosField(*m_dlg)->setText(trigPos);
+        test::TrigPatternField(*m_dlg)->setText(pattern);
+        QTest::mouseClick(test::RunButton(*m_dlg), Qt::LeftButton);
         QCOMPARE(m_closer->m_texts.size(), 1);
         QVERIFY2(m_closer->m_texts[0].startsWith(named), qPrintable(m_closer->m_texts[0]));
         QVERIFY(SettingsCommands(*m_emulator).empty());
         QVERIFY(!m_dlg->IsCapturing());
-        QVERIFY(m_dlg->m_buttonRun->isEnabled());
-        QCOMPARE(m_dlg->m_editTrigPattern->text(), pattern); // kept as typed
+        QVERIFY(test::RunButton(*m_dlg)->isEnabled());
+        QCOMPARE(test::TrigPatternField(*m_dlg)->text(), pattern); // kept as typed
     }
 
     // The analyzer gets the fields' code page 932 bytes: a half-width katakana is one byte.
     void halfWidthKatakanaIsOneByteOfTheWord() {
         Open(EmulatorFault::None);
-        m_dlg->m_editTrigPattern->setText(QStringLiteral("000000000000000ｱ"));
+        test::TrigPatternField(*m_dlg)->setText(QStringLiteral("000000000000000ｱ"));
         QVERIFY(Run());
         QCOMPARE(SettingsCommands(*m_emulator),
                  std::vector<std::string>{"SD00000000000000000000000\xB1\r"});
@@ -246,13 +247,13 @@ private slots:
             m_dlg = std::make_unique<CAnalyzerDlg>();
             m_dlg->OnInitDialog();
         }
-        QVERIFY(m_dlg->m_port.IsOpen());
+        QVERIFY(m_dlg->Session().Port().IsOpen());
         m_dlg->show();
         QCOMPARE(::tcflow(stopper, TCOOFF), 0); // the line takes no more bytes
-        QTest::mouseClick(m_dlg->m_buttonRun, Qt::LeftButton);
+        QTest::mouseClick(test::RunButton(*m_dlg), Qt::LeftButton);
         QCOMPARE(m_closer->m_texts, QStringList{QString::fromUtf8(kNotTakingCommandsText)});
         QVERIFY(!m_dlg->IsCapturing());
-        QVERIFY(m_dlg->m_buttonRun->isEnabled());
+        QVERIFY(test::RunButton(*m_dlg)->isEnabled());
         ::close(stopper);
     }
 

@@ -5,6 +5,7 @@
 #include "emulator_port.h"
 #include "message_box_closer.h"
 #include "support/extra_rows.h"
+#include "dlg_controls.h"
 #include "ui/analyzer_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/viewer_capture_bar.h"
@@ -35,7 +36,7 @@ bool IsWellInView(const Viewport& view, std::int64_t edge) {
 
 void RunOnce(CAnalyzerDlg& dlg) {
     QSignalSpy finished(&dlg, &CAnalyzerDlg::CaptureFinished);
-    QTest::mouseClick(dlg.m_buttonRun, Qt::LeftButton);
+    QTest::mouseClick(test::RunButton(dlg), Qt::LeftButton);
     QVERIFY(finished.wait(kRunTimeoutMs));
 }
 
@@ -187,7 +188,7 @@ private slots:
         QVERIFY(!bar->RunAction()->isEnabled());
         bar->StopAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(bar->RunAction()->isEnabled(), kRunTimeoutMs);
-        QVERIFY(dlg.m_buttonRun->isEnabled());
+        QVERIFY(test::RunButton(dlg)->isEnabled());
         QVERIFY(!dlg.IsRepeating());
         QCOMPARE(viewer->Capture()->SampleCount(), std::int64_t{4032});
         QVERIFY2(closer.m_texts.isEmpty(), qPrintable(closer.m_texts.join(QStringLiteral(" / "))));

@@ -16,6 +16,13 @@ for f in bin/quillon bin/quillon-cli bin/quillon-emu libexec/quillon/quillon-dec
     [ -s "$work/root/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 grep -q "GPL-3+" "$work/root/share/doc/quillon/copyright"
+# The manual page of quillon-cli lists every command its help lists.
+commands=$("$work/root/bin/quillon-cli" --help | sed -n '/^Commands:/,/^$/p' | awk '/^  [a-z]/ {print $1}')
+[ -n "$commands" ] || { echo "quillon-cli --help lists no commands" >&2; exit 1; }
+for command in $commands; do
+    zcat "$work/root/share/man/man1/quillon-cli.1.gz" | grep -qx "$command" ||
+        { echo "man quillon-cli does not list $command" >&2; exit 1; }
+done
 # Every local link of the installed README leads to an installed file.
 doc="$work/root/share/doc/quillon"
 grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](//; s/)$//' | sort -u | while read -r target; do

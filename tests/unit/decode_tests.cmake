@@ -9,4 +9,4 @@ target_compile_definitions(test_decode PRIVATE
     QUILLON_DECODER_PATH="$<TARGET_FILE:quillon-decoder>"
     QUILLON_TEST_DECODERS="${PROJECT_SOURCE_DIR}/tests/support/decoders")
 add_dependencies(test_decode quillon-decoder)
-gtest_discover_tests(test_decode PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_decode unit)

@@ -6,4 +6,4 @@ include(GoogleTest)
 
 add_executable(test_timebase ${CMAKE_CURRENT_LIST_DIR}/test_timebase.cpp)
 target_link_libraries(test_timebase PRIVATE quillon_timebase quillon_warnings GTest::gtest_main)
-gtest_discover_tests(test_timebase PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_timebase unit)

@@ -9,10 +9,10 @@ target_link_libraries(test_emulator PRIVATE quillon_emulator GTest::gtest_main q
 add_dependencies(test_emulator quillon-emu)
 target_compile_definitions(test_emulator PRIVATE
     QUILLON_EMU_PROGRAM="$<TARGET_FILE:quillon-emu>")
-gtest_discover_tests(test_emulator PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_emulator unit)
 
 # The commands against the emulator's timing: late replies, a paced line, fast replies.
 add_executable(test_link_timing ${CMAKE_CURRENT_LIST_DIR}/test_link_timing.cpp)
 target_link_libraries(test_link_timing PRIVATE quillon_emulator quillon_capture GTest::gtest_main
                                                quillon_warnings)
-gtest_discover_tests(test_link_timing PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_link_timing unit)

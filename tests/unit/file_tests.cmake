@@ -6,4 +6,4 @@ add_executable(test_file ${CMAKE_CURRENT_LIST_DIR}/test_file_read.cpp
                          ${CMAKE_CURRENT_LIST_DIR}/file_test_support.h)
 target_link_libraries(test_file PRIVATE quillon_file quillon_test_support PkgConfig::LIBZIP
                                         GTest::gtest_main quillon_warnings)
-gtest_discover_tests(test_file PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_file unit)

@@ -5,4 +5,4 @@ add_executable(test_measure ${CMAKE_CURRENT_LIST_DIR}/test_view_math.cpp
                             ${CMAKE_CURRENT_LIST_DIR}/test_range_stats.cpp)
 target_link_libraries(test_measure PRIVATE quillon_measure quillon_file quillon_warnings
                                            GTest::gtest_main)
-gtest_discover_tests(test_measure PROPERTIES LABELS unit ENVIRONMENT "${QUILLON_TEST_ENV}")
+quillon_discover_tests(test_measure unit)

@@ -105,8 +105,8 @@ TEST(SignalMeasure, NothingIsMeasuredAcrossSamplesNotReceived) {
 
 TEST(SignalMeasure, AGapOfOneChannelLeavesTheOthersWhole) {
     const CaptureData data = ClockCapture(1);
-    CaptureBuilder builder(kExportChannels, SamplePeriod::FromPicoseconds(kSampleUnitPs));
-    for (int c = 0; c < kExportChannels; ++c) {
+    CaptureBuilder builder(kAnalyzerChannels, SamplePeriod::FromPicoseconds(kSampleUnitPs));
+    for (int c = 0; c < kAnalyzerChannels; ++c) {
         for (std::int64_t i = 0; i < kSamples; ++i) {
             builder.SetLevel(c, i, ((data.samples[static_cast<std::size_t>(i)] >> c) & 1U) != 0);
         }

@@ -1,5 +1,12 @@
 // Hand-offs from worker threads to the GUI thread through Qt's event queue, marked for
 // ThreadSanitizer, which cannot see Qt's locks.
+//
+// This is the program's one way for a worker to hand something to the GUI thread: it posts a
+// CWorkerEvent carrying the result (copied or shared, never a reference back into the worker)
+// to a QObject of the GUI thread, whose event() runs it there. The receiver never reaches back
+// into the worker, and the GUI thread never waits for a worker except to join one that has
+// posted its last event. (The capture session, session/capture_session.h, and the decoders'
+// runner, ui/decode_runner.h, hand over this way; neither uses queued signals across threads.)
 #pragma once
 
 #include <QCoreApplication>

@@ -5,6 +5,8 @@
 // row, so several samples in one column never hide a transition.
 #include "display/viewer_picture.h"
 
+#include "display/channel_colours.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 #include <QString>
@@ -34,10 +36,6 @@ constexpr int kHatchPeriodPx = 6;
 constexpr int kTickLengthPx = 5;
 constexpr int kTextMarginPx = 4;
 
-// Colour code digit n mod 8, as the main window's rows; yellow a little darker on white.
-constexpr std::array<QRgb, 8> kChannelColours = {
-    0xff000000, 0xff643200, 0xffff0000, 0xffff9600, 0xffc8b400, 0xff00b000, 0xff0000ff, 0xffc800ff,
-};
 constexpr std::array<QRgb, 8> kBoxColours = {
     0xffd8e8ff, 0xffd8f5d8, 0xffffe8c8, 0xfff5d8f5, 0xffffffc8, 0xffd0f0f0, 0xffffd8d8, 0xffe8e8e8,
 };
@@ -207,7 +205,7 @@ QString Fitted(const QFontMetrics& metrics, const std::string& text, int width) 
 } // namespace
 
 QRgb ChannelColour(int channel) {
-    return kChannelColours[static_cast<std::size_t>(channel) % kChannelColours.size()];
+    return ChannelColours(channel).viewer;
 }
 
 std::string ExtraRowName(const std::string& label) {

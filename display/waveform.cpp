@@ -3,6 +3,9 @@
 // writes those pixels itself; QPainter took about ten times as long for the same picture.
 #include "display/waveform.h"
 
+#include "capture/capture.h"
+#include "display/channel_colours.h"
+
 #include "display/timebase.h"
 
 #include <QBuffer>
@@ -16,7 +19,7 @@
 namespace quillon {
 namespace {
 
-constexpr int kRowCount = 16;
+constexpr int kRowCount = kAnalyzerChannels; // one row per channel, D15 at the top
 constexpr int kRowHeightPx = kViewHeight / kRowCount;
 constexpr int kHighLevelPx = 5; // from the top of the row
 constexpr int kLowLevelPx = 15;
@@ -27,11 +30,6 @@ constexpr int kDotPeriodPx = 6;
 constexpr QColor kBackground(255, 255, 255);
 constexpr QColor kGridColour(100, 100, 100);
 constexpr QColor kFrameColour(0, 0, 0);
-// Row k (0 at the top) shows channel 15 - k; the colours repeat every eight rows.
-constexpr std::array<QColor, 8> kRowColours = {
-    QColor(200, 0, 255), QColor(0, 0, 255), QColor(0, 230, 0),  QColor(230, 230, 0),
-    QColor(255, 150, 0), QColor(255, 0, 0), QColor(100, 50, 0), QColor(0, 0, 0),
-};
 
 QRgb* DirectPixels(QImage& image) {
     switch (image.format()) {
@@ -221,8 +219,9 @@ void DrawGrid(CWaveSurface& surface) {
 
 namespace {
 
+// Row k (0 at the top) shows channel 15 - k.
 QColor RowColour(int row) {
-    return kRowColours[static_cast<std::size_t>(row) % kRowColours.size()];
+    return QColor::fromRgb(ChannelColours(kRowCount - 1 - row).window);
 }
 
 // Row k of one time step, with the row's pen already set. Row k follows character k of

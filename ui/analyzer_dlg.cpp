@@ -30,6 +30,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 #include <QValidator>
 
 #include <cstdio>
@@ -462,7 +463,20 @@ void CAnalyzerDlg::UpdateRateLabel() {
 void CAnalyzerDlg::OnOpenViewer() {
     if (!m_pViewer) {
         m_pViewer = new CViewerWnd(this); // deletes itself when closed
-        m_pViewer->addToolBar(new CViewerCaptureBar(m_session, m_pViewer));
+        auto* bar = new CViewerCaptureBar(m_session, m_pViewer);
+        m_pViewer->addToolBar(bar);
+        CViewerWnd* viewer = m_pViewer;
+        bar->SetConditionSource([viewer] { return viewer->FindCondition(); });
+        // A hunt that found its capture shows the match once that capture is in the viewer.
+        connect(&m_session, &CCaptureSession::StateChanged, viewer,
+                [viewer, bar](const auto& state) {
+                    if (state.foundIn > 0 && state.phase == SessionState::Phase::Idle) {
+                        QTimer::singleShot(0, viewer, [viewer, bar] {
+                            viewer->SetFindCondition(bar->LastCondition());
+                            viewer->FindNext(true);
+                        });
+                    }
+                });
         connect(this, &CAnalyzerDlg::CaptureFinished, m_pViewer, [this] {
             if (m_pViewer && HasCapture()) {
                 m_pViewer->SetLiveCapture(ToCapture(CurrentCapture()));

@@ -84,10 +84,8 @@ void CViewerCaptureBar::OnStateChanged(const SessionState& state) {
 }
 
 void CViewerCaptureBar::OnCaptureUntil() {
-    QString condition;
-    if (m_conditionSource) {
-        condition = m_conditionSource();
-    } else {
+    QString condition = m_conditionSource ? m_conditionSource().trimmed() : QString();
+    if (condition.isEmpty()) {
         bool ok = false;
         condition = QInputDialog::getText(parentWidget(), QString::fromUtf8(kCaptureToolBarText),
                                           QString::fromUtf8(kUntilPrompt), QLineEdit::Normal,

@@ -22,11 +22,14 @@ class CViewerCaptureBar : public QToolBar {
 public:
     CViewerCaptureBar(CCaptureSession& session, QWidget* parent);
 
-    /// Where "Capture until" takes its condition from (the viewer's find bar); an empty text
-    /// starts nothing. Unset: the bar asks for it in a small dialog.
+    /// Where "Capture until" takes its condition from (the viewer's find bar). Unset, or an
+    /// empty text there: the bar asks for it in a small dialog.
     void SetConditionSource(std::function<QString()> source) {
         m_conditionSource = std::move(source);
     }
+
+    /// The condition of the last "Capture until".
+    [[nodiscard]] const QString& LastCondition() const { return m_strLastCondition; }
 
     [[nodiscard]] QAction* RunAction() const { return m_actionRun; }
     [[nodiscard]] QAction* StopAction() const { return m_actionStop; }

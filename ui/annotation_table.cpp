@@ -1,7 +1,7 @@
 #include "ui/annotation_table.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstdio>
 #include <queue>
 
 namespace quillon {

@@ -1,5 +1,6 @@
-// What the viewer's own sources (viewer_wnd.cpp, viewer_files.cpp, viewer_rows.cpp) share:
-// texts, settings keys and small helpers. Not for use outside the viewer.
+// What the viewer's own sources (viewer_wnd.cpp, viewer_files.cpp, viewer_rows.cpp,
+// viewer_hunt.cpp) share: texts, settings keys and small helpers. Not for use outside the
+// viewer.
 #pragma once
 
 #include "capture/units.h"

@@ -3,6 +3,7 @@
 // and measuring are toolkit-free (search/, measure/); this file turns them into widgets.
 #include "file/save_file.h"
 #include "measure/range_stats.h"
+#include "session/thread_handoff.h"
 #include "ui/annotation_table.h"
 #include "ui/decoder_set.h"
 #include "ui/viewer_common.h"
@@ -34,7 +35,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <mutex>
+#include <thread>
 
 namespace quillon {
 
@@ -638,28 +642,98 @@ void CViewerWnd::ShowStatistics() {
     m_tableStats->setFocus();
 }
 
+/// The measuring thread's way back: it posts its results only while the window exists and
+/// only for the latest request; a newer request stops an older one between channels.
+struct CViewerWnd::StatsLink {
+    std::mutex lock;
+    QObject* owner = nullptr; ///< guarded by lock
+    std::atomic<std::uint64_t> latest{0};
+    std::atomic<int> running{0};
+};
+
+bool CViewerWnd::event(QEvent* event) {
+    return CWorkerEvent::Run(event) || QMainWindow::event(event);
+}
+
+void CViewerWnd::DetachStatistics() {
+    if (m_pStatsLink) {
+        std::lock_guard lock(m_pStatsLink->lock);
+        m_pStatsLink->owner = nullptr;
+        ++m_pStatsLink->latest;
+    }
+}
+
+bool CViewerWnd::IsMeasuring() const {
+    return (m_timerStats != nullptr && m_timerStats->isActive()) ||
+           (m_pStatsLink && m_pStatsLink->running > 0);
+}
+
 void CViewerWnd::UpdateStatistics() {
     if (m_dockStats == nullptr || !m_dockStats->isVisible()) {
         return; // measured when shown
     }
-    m_tableStats->setRowCount(0);
-    if (!m_capture) {
-        return;
+    if (m_timerStats == nullptr) {
+        // Measured once the cursors rest, not at every step of a drag.
+        m_timerStats = new QTimer(this);
+        m_timerStats->setSingleShot(true);
+        m_timerStats->setInterval(80);
+        connect(m_timerStats, &QTimer::timeout, this, &CViewerWnd::MeasureStatistics);
+        m_pStatsLink = std::make_shared<StatsLink>();
+        m_pStatsLink->owner = this;
     }
+    ++m_pStatsLink->latest; // what is being measured is out of date
+    m_timerStats->start();
+}
+
+void CViewerWnd::MeasureStatistics() {
     const bool bBetween = m_cursorA && m_cursorB && *m_cursorA != *m_cursorB;
-    const std::int64_t first = bBetween ? std::min(*m_cursorA, *m_cursorB) : 0;
-    const std::int64_t end = bBetween ? std::max(*m_cursorA, *m_cursorB) : -1;
     m_dockStats->setWindowTitle(Utf8(kStatsTitle) + QStringLiteral(" (") +
                                 Utf8(bBetween ? kBetweenText : kWholeText) + QStringLiteral(")"));
-    const double period = m_capture->Period().Seconds();
+    if (!m_capture) {
+        m_tableStats->setRowCount(0);
+        return;
+    }
+    const std::int64_t first = bBetween ? std::min(*m_cursorA, *m_cursorB) : 0;
+    const std::int64_t end = bBetween ? std::max(*m_cursorA, *m_cursorB) : -1;
+    const std::vector<int> rows = m_scene.rows;
+    const std::uint64_t request = ++m_pStatsLink->latest;
+    ++m_pStatsLink->running;
+    // Off the GUI thread: a dense line of 100 million samples takes a tenth of a second.
+    std::thread([link = m_pStatsLink, capture = m_capture, rows, first, end, request] {
+        auto results = std::make_shared<std::vector<RangeStats>>();
+        for (const int channel : rows) {
+            if (link->latest != request) {
+                break; // a newer request: these are not wanted
+            }
+            results->push_back(MeasureRange(*capture, channel, first, end));
+        }
+        std::lock_guard lock(link->lock);
+        if (link->owner == nullptr || link->latest != request) {
+            --link->running;
+            return;
+        }
+        auto* viewer = static_cast<CViewerWnd*>(link->owner);
+        CWorkerEvent::Post(viewer, [viewer, link, results, rows, capture, request] {
+            if (link->latest == request) { // else a newer measurement follows
+                viewer->ShowStatisticsOf(*capture, rows, *results);
+            }
+            --link->running; // shown: measuring is over
+        });
+    }).detach();
+}
+
+void CViewerWnd::ShowStatisticsOf(const quillon::Capture& capture, const std::vector<int>& rows,
+                                  const std::vector<RangeStats>& results) {
+    m_tableStats->setRowCount(0);
+    const double period = capture.Period().Seconds();
     const auto time = [&](std::optional<double> samples) {
         return samples ? TimeText(*samples * period) : QStringLiteral("-");
     };
-    for (const int channel : m_scene.rows) {
-        const RangeStats stats = MeasureRange(*m_capture, channel, first, end);
+    for (std::size_t k = 0; k < results.size() && k < rows.size(); ++k) {
+        const RangeStats& stats = results[k];
         const int row = m_tableStats->rowCount();
         m_tableStats->insertRow(row);
-        QStringList cells = {ChannelName(channel), QString::number(stats.rising),
+        QStringList cells = {ChannelName(rows[k]), QString::number(stats.rising),
                              QString::number(stats.falling)};
         for (const WidthStats* widths : {&stats.high, &stats.low}) {
             const bool any = widths->count > 0;

@@ -240,6 +240,7 @@ CViewerWnd::CViewerWnd(QWidget* parent, bool bUnattended)
 }
 
 CViewerWnd::~CViewerWnd() {
+    DetachStatistics();
     // Also when the main window goes first and takes the viewer with it; not for the
     // unattended screenshot, whose size is not the user's.
     if (!m_bUnattended) {

@@ -8,6 +8,7 @@
 #include "capture/capture.h"
 #include "capture/capture_data.h"
 #include "display/viewer_picture.h"
+#include "measure/range_stats.h"
 #include "measure/view_math.h"
 #include "search/matcher.h"
 #include "ui/viewer_state.h"
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ class QTableWidget;
 class QMenu;
 class QProgressBar;
 class QScrollBar;
+class QTimer;
 class QToolBar;
 class QToolButton;
 
@@ -192,6 +195,8 @@ public:
     /// Writes the annotations shown (filtered) as CSV: those starting in view, or between
     /// the cursors. False with error set when it cannot be written.
     bool ExportAnnotations(const QString& path, bool bBetweenCursors, QString& error);
+    /// True while the statistics are being measured (off the GUI thread).
+    [[nodiscard]] bool IsMeasuring() const;
     /// The statistics table as tab-separated text.
     [[nodiscard]] QString StatisticsText() const;
 
@@ -203,6 +208,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -245,6 +251,10 @@ private:
     void LoadMarkers();
     void FillMarkerTable();
     void UpdateStatistics();
+    void MeasureStatistics();
+    void DetachStatistics();
+    void ShowStatisticsOf(const quillon::Capture& capture, const std::vector<int>& rows,
+                          const std::vector<RangeStats>& results);
     void UpdateAnnotationModel();
     void OnCursorsMoved();
 
@@ -304,6 +314,9 @@ private:
     QDockWidget* m_dockStats = nullptr;
     QTableWidget* m_tableStats = nullptr;
     bool m_bFillingMarkers = false;
+    QTimer* m_timerStats = nullptr; ///< the statistics once the cursors rest
+    struct StatsLink;               ///< the measuring thread's way back (ui/viewer_hunt.cpp)
+    std::shared_ptr<StatsLink> m_pStatsLink;
     QPoint m_pressPos;
     double m_pressFirstSample = 0.0;
     bool m_bPressShift = false;

@@ -312,6 +312,7 @@ private slots:
     void statisticsOfTheClockBetweenTheCursors() {
         m_viewer->ShowStatistics();
         QTableWidget* table = m_viewer->StatsTable();
+        QTRY_VERIFY(!m_viewer->IsMeasuring()); // measured off the GUI thread
         QCOMPARE(table->rowCount(), 3);
         // Whole capture: 100 rising and falling edges, highs of 3 us, 99 whole lows of 7 us.
         const QStringList clock = {QStringLiteral("CLK"),
@@ -333,6 +334,8 @@ private slots:
         // Between the cursors, cut inside pulses: only the whole ones.
         m_viewer->SetCursor(false, 16);
         m_viewer->SetCursor(true, 44);
+        QVERIFY(m_viewer->IsMeasuring());
+        QTRY_VERIFY(!m_viewer->IsMeasuring());
         QCOMPARE(table->item(0, 1)->text(), QStringLiteral("2"));
         QCOMPARE(table->item(0, 2)->text(), QStringLiteral("3"));
         QCOMPARE(table->item(1, 1)->text(), QStringLiteral("0"));

@@ -174,6 +174,8 @@ private:
     TextInput& m_in;
     const ReadOptions& m_options;
     ReadNotes& m_notes;
+    std::int64_t m_analogLines = 0;  ///< sigrok-cli's analog text lines skipped by the last walk
+    std::int64_t m_analogBefore = 0; ///< the same, before the data
     char m_separator = ',';
     TextInput::Mark m_data;
     int m_decimals = 0;
@@ -296,10 +298,15 @@ void CsvReader::Layout(const std::vector<std::string_view>* labels,
 
 template <typename OnRow> bool CsvReader::Walk(OnRow onRow) {
     m_in.Seek(m_data);
+    m_analogLines = 0;
     std::string_view line;
     std::vector<std::string_view> cells;
     while (m_in.NextLine(line)) {
         if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (IsSigrokAnalogText(line)) {
+            ++m_analogLines;
             continue;
         }
         Split(line, m_separator, cells);
@@ -446,6 +453,7 @@ CapturePtr CsvReader::Build(std::optional<GridStep> step, double tolerance, int&
     if (!whole) {
         return nullptr;
     }
+    NoteAnalogText(m_notes, m_analogBefore + m_analogLines);
     if (sample < 0) {
         Malformed(m_in.Line(), "no samples");
     }
@@ -474,6 +482,10 @@ CapturePtr CsvReader::Read() {
         }
         if (line.front() == ';' || line.front() == '#') {
             ReadComment(line);
+            continue;
+        }
+        if (IsSigrokAnalogText(line)) {
+            ++m_analogBefore;
             continue;
         }
         if (!haveLabels) {

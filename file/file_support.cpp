@@ -486,4 +486,24 @@ GridStep GridFinder::Choose(std::int64_t unitNum, std::int64_t unitDen) const {
     return {static_cast<std::int64_t>(std::max(1.0, std::round(m_lo))), 1};
 }
 
+bool IsSigrokAnalogText(std::string_view text) {
+    // "A" digits ":" and, for a whole line, a blank and the value.
+    std::size_t i = 1;
+    if (text.size() < 3 || text[0] != 'A') {
+        return false;
+    }
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        ++i;
+    }
+    return i > 1 && i < text.size() && text[i] == ':' &&
+           (i + 1 == text.size() || text[i + 1] == ' ');
+}
+
+void NoteAnalogText(ReadNotes& notes, std::int64_t lines) {
+    if (lines > 0) {
+        notes.Add(std::to_string(lines) +
+                  " lines of analog values (sigrok-cli's text for analog channels) left out");
+    }
+}
+
 } // namespace quillon

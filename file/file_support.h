@@ -44,6 +44,13 @@ private:
     std::vector<std::string> m_told;
 };
 
+/// sigrok-cli writes the values of analog channels into its VCD and CSV output as text
+/// lines ("A2: 4.0000 V DC"); they belong to no format. True for such a line, or for its first
+/// token ("A2:").
+[[nodiscard]] bool IsSigrokAnalogText(std::string_view text);
+/// Tells how many such lines a read left out (nothing when none).
+void NoteAnalogText(ReadNotes& notes, std::int64_t lines);
+
 /// A file or a string read from the start on, in pieces: tokens (VCD) or lines (CSV), with
 /// the line number for messages, progress reported to the options' callback (which may
 /// cancel), and a position to come back to for a second pass.

@@ -132,6 +132,7 @@ private:
     TextInput& m_in;
     const ReadOptions& m_options;
     ReadNotes& m_notes;
+    std::int64_t m_analogLines = 0; ///< sigrok-cli's analog text lines skipped by the last walk
     TextInput::Mark m_body;
     std::vector<Var> m_vars;
     VarIds m_ids;
@@ -320,6 +321,7 @@ void VcdReader::ReadHeader() {
 template <typename OnStamp, typename OnValue>
 bool VcdReader::Walk(OnStamp onStamp, OnValue onValue) {
     m_in.Seek(m_body);
+    m_analogLines = 0;
     std::string_view token;
     const auto varOf = [&](std::string_view id) -> const Var& {
         const int v = m_ids.Find(id);
@@ -362,6 +364,10 @@ bool VcdReader::Walk(OnStamp onStamp, OnValue onValue) {
                 Malformed(m_in.Line(), "a value without its identifier");
             }
             varOf(token); // real numbers and texts are no logic levels
+        } else if (IsSigrokAnalogText(token)) {
+            std::string_view rest;
+            m_in.NextLine(rest); // the value and its unit
+            ++m_analogLines;
         } else if (token == "$comment") {
             const int line = m_in.Line();
             bool ended = false;
@@ -487,6 +493,7 @@ CapturePtr VcdReader::Build(GridStep step, double tolerance, const SamplePeriod&
     if (!whole) {
         return nullptr;
     }
+    NoteAnalogText(m_notes, m_analogLines);
     if (!last) {
         Malformed(m_in.Line(), "no time stamps");
     }

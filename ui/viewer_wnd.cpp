@@ -854,10 +854,10 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
         } else if (m_drag == Drag::CursorA || m_drag == Drag::CursorB) {
             PlaceCursor(m_drag == Drag::CursorB, pos.x(), pos.y());
         } else if (m_drag == Drag::ZoomRange) {
-            const auto [first, end] =
-                std::minmax(std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft())),
-                            std::llround(m_view.SampleAtX(pos.x() - layout.TraceLeft())));
-            m_scene.highlight = SampleRange{first, end};
+            // std::minmax of temporaries would hand back references to them: values here.
+            const long long a = std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft()));
+            const long long b = std::llround(m_view.SampleAtX(pos.x() - layout.TraceLeft()));
+            m_scene.highlight = SampleRange{std::min(a, b), std::max(a, b)};
             Redraw();
         }
         UpdateHover(pos.x(), pos.y());
@@ -871,10 +871,11 @@ bool CViewerWnd::eventFilter(QObject* watched, QEvent* event) {
             const int x = mouse->position().toPoint().x();
             m_scene.highlight.reset();
             if (std::abs(x - m_pressPos.x()) > kDragThresholdPx) {
-                const auto [first, end] =
-                    std::minmax(std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft())),
-                                std::llround(m_view.SampleAtX(x - layout.TraceLeft())));
-                ZoomToRange(first, std::max(end, first + 1));
+                const long long a =
+                    std::llround(m_view.SampleAtX(m_pressPos.x() - layout.TraceLeft()));
+                const long long b = std::llround(m_view.SampleAtX(x - layout.TraceLeft()));
+                const long long first = std::min(a, b);
+                ZoomToRange(first, std::max(std::max(a, b), first + 1));
             } else {
                 PlaceCursor(m_bPressShift, m_pressPos.x(), m_pressPos.y()); // a click, as anywhere
             }

@@ -84,12 +84,15 @@ bool CCaptureSession::Rescan() {
 
 // ---- Runs ---------------------------------------------------------------------------------
 
+std::optional<CaptureSettings> CCaptureSession::NextSettings() const {
+    return m_settingsSource ? m_settingsSource() : std::optional<CaptureSettings>(m_settings);
+}
+
 CCaptureSession::StartResult CCaptureSession::Run() {
     if (IsCapturing()) {
         return StartResult::Busy;
     }
-    std::optional<CaptureSettings> settings =
-        m_settingsSource ? m_settingsSource() : std::optional<CaptureSettings>(m_settings);
+    std::optional<CaptureSettings> settings = NextSettings();
     if (!settings) {
         return StartResult::Invalid;
     }
@@ -103,8 +106,7 @@ CCaptureSession::StartResult CCaptureSession::RunUntil(const std::string& condit
     if (IsCapturing()) {
         return StartResult::Busy;
     }
-    std::optional<CaptureSettings> settings =
-        m_settingsSource ? m_settingsSource() : std::optional<CaptureSettings>(m_settings);
+    std::optional<CaptureSettings> settings = NextSettings();
     if (!settings) {
         return StartResult::Invalid;
     }
@@ -187,8 +189,7 @@ void CCaptureSession::OnCaptureDone(const CaptureOutcome& outcome) {
     emit CaptureReady(outcome.capture);
     if (bRepeatOn && RepeatGoesOn()) { // a receiver may have ended it
         m_bRepeatNext = true;
-        std::optional<CaptureSettings> next =
-            m_settingsSource ? m_settingsSource() : std::optional<CaptureSettings>(m_settings);
+        std::optional<CaptureSettings> next = NextSettings();
         if (next) {
             next->repeat = m_settings.repeat;
             next->count = m_settings.count;

@@ -130,6 +130,8 @@ protected:
 
 private:
     class CWorkerEvents;
+    /// The settings of the next run: the source's (the window's fields), else the last ones.
+    [[nodiscard]] std::optional<CaptureSettings> NextSettings() const;
     void RunWorker(CaptureSettings settings, SessionState state);
     void OnCaptureDone(const CaptureOutcome& outcome);
     /// Checks the until condition against capture; true when it matched.

@@ -16,7 +16,7 @@ using test::Levels;
 
 namespace {
 
-struct Spec {
+struct Shape {
     const char* name;
     int channels;
     std::int64_t count;
@@ -24,42 +24,42 @@ struct Spec {
     std::optional<std::int64_t> trigger;
 };
 
-void PrintTo(const Spec& s, std::ostream* os) {
+void PrintTo(const Shape& s, std::ostream* os) {
     *os << s.name;
 }
 
 // Runs of random length on every channel, a few names worth escaping, a sample missing on
 // every channel and a stretch missing on one.
-CapturePtr Make(const Spec& spec) {
-    CaptureBuilder builder(spec.channels, spec.period);
-    std::mt19937 random(static_cast<unsigned>(spec.channels * 131 + spec.count));
-    for (int c = 0; c < spec.channels; ++c) {
+CapturePtr Make(const Shape& shape) {
+    CaptureBuilder builder(shape.channels, shape.period);
+    std::mt19937 random(static_cast<unsigned>(shape.channels * 131 + shape.count));
+    for (int c = 0; c < shape.channels; ++c) {
         bool level = (random() & 1U) != 0;
-        for (std::int64_t i = 0; i < spec.count;) {
+        for (std::int64_t i = 0; i < shape.count;) {
             const std::int64_t run = 1 + static_cast<std::int64_t>(random() % (3 + 7 * c % 40));
-            builder.Fill(c, i, std::min(spec.count, i + run), level);
+            builder.Fill(c, i, std::min(shape.count, i + run), level);
             i += run;
             level = !level;
         }
     }
     builder.SetChannelName(0, "SCLK");
-    if (spec.channels > 2) {
+    if (shape.channels > 2) {
         builder.SetChannelName(1, "UART TX");
         builder.SetChannelName(2, "\xef\xbd\xb8\xef\xbe\x9b\xef\xbd\xaf\xef\xbd\xb8"); // ｸﾛｯｸ
     }
-    if (spec.count > 40) {
+    if (shape.count > 40) {
         builder.MarkMissing(-1, 30, 31);
-        builder.MarkMissing(spec.channels - 1, 10, 20);
+        builder.MarkMissing(shape.channels - 1, 10, 20);
     }
-    builder.SetTrigger(spec.trigger);
+    builder.SetTrigger(shape.trigger);
     return builder.Finish();
 }
 
-class RoundTrip : public ::testing::TestWithParam<std::tuple<FileFormat, Spec>> {};
+class RoundTrip : public ::testing::TestWithParam<std::tuple<FileFormat, Shape>> {};
 
 TEST_P(RoundTrip, GivesBackWhatWasWritten) {
-    const auto& [format, spec] = GetParam();
-    const CapturePtr written = Make(spec);
+    const auto& [format, shape] = GetParam();
+    const CapturePtr written = Make(shape);
     const std::string bytes = CaptureFileBytes(*written, format, "today");
     ASSERT_FALSE(bytes.empty());
     const char* name = format == FileFormat::Vcd   ? "a.vcd"
@@ -75,7 +75,7 @@ TEST_P(RoundTrip, GivesBackWhatWasWritten) {
     EXPECT_EQ(read->Period(), written->Period());
     EXPECT_EQ(read->TriggerSample(), written->TriggerSample());
     EXPECT_EQ(read->ChannelName(0), "SCLK");
-    if (spec.channels > 2) {
+    if (shape.channels > 2) {
         // A blank would split a VCD or CSV name; sigrok's files keep it.
         EXPECT_EQ(read->ChannelName(1), format == FileFormat::Sigrok ? "UART TX" : "UART_TX");
         EXPECT_EQ(read->ChannelName(2), written->ChannelName(2));
@@ -88,12 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values(FileFormat::Vcd, FileFormat::Csv, FileFormat::Sigrok),
         ::testing::Values(
-            Spec{"analyzer", 16, 4032, SamplePeriod::FromPicoseconds(20'000), 1008},
-            Spec{"slowest", 16, 4032, SamplePeriod::FromPicoseconds(20'000'000), std::nullopt},
-            Spec{"sigrok24MHz", 34, 5000, SamplePeriod::FromHz(24'000'000), 17},
-            Spec{"oneSample", 1, 1, SamplePeriod::FromPicoseconds(1500), std::nullopt},
+            Shape{"analyzer", 16, 4032, SamplePeriod::FromPicoseconds(20'000), 1008},
+            Shape{"slowest", 16, 4032, SamplePeriod::FromPicoseconds(20'000'000), std::nullopt},
+            Shape{"sigrok24MHz", 34, 5000, SamplePeriod::FromHz(24'000'000), 17},
+            Shape{"oneSample", 1, 1, SamplePeriod::FromPicoseconds(1500), std::nullopt},
             // Neither whole picoseconds nor whole hertz, and more than 64 channels.
-            Spec{"seventy", 70, 300, *SamplePeriod::Fraction(7, 3'000'000'000), 0})),
+            Shape{"seventy", 70, 300, *SamplePeriod::Fraction(7, 3'000'000'000), 0})),
     [](const auto& info) {
         const FileFormat f = std::get<0>(info.param);
         return std::string(f == FileFormat::Vcd   ? "Vcd_"
